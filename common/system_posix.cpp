@@ -1,0 +1,610 @@
+// The POSIX half of the layer. It gives the programs the behaviour of the
+// system they were made for: names match ignoring ASCII case, "\" separates
+// folders, listings come in a fixed order, read-only files refuse writing,
+// and a file open here cannot be replaced while it is open.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <list>
+#include <optional>
+#include <unordered_map>
+
+#include "system.h"
+#include "system_platform.h"
+
+namespace {
+
+// ---- Error codes -------------------------------------------------------------
+
+int32_t CodeOf(int error) {
+  switch (error) {
+    case ENOENT:
+      return ErrorCode::FileNotFound;
+    case ENOTDIR:
+      return ErrorCode::PathNotFound;
+    case EMFILE:
+    case ENFILE:
+      return ErrorCode::TooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return ErrorCode::AccessDenied;
+    case EBADF:
+      return ErrorCode::InvalidHandle;
+    case EBUSY:
+    case ETXTBSY:
+      return ErrorCode::SharingViolation;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return ErrorCode::DiskFull;
+    case ENAMETOOLONG:
+      return ErrorCode::FileNameTooLong;
+    case EPIPE:
+      return ErrorCode::BrokenPipe;
+    case EIO:
+      return ErrorCode::IoDevice;
+    case ELOOP:
+      return ErrorCode::LinkLoop;
+    default:
+      return ErrorCode::GeneralFailure;
+  }
+}
+
+std::string ParentOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// An opening that found no file: "no such file" when its folder exists,
+// otherwise "a folder on the path is missing".
+int32_t OpeningCode(int error, const std::string& path) {
+  if (error != ENOENT) return CodeOf(error);
+  const std::string parent = ParentOf(path);
+  struct stat status {};
+  if (parent.empty() || (stat(parent.c_str(), &status) == 0 && S_ISDIR(status.st_mode))) {
+    return ErrorCode::FileNotFound;
+  }
+  return ErrorCode::PathNotFound;
+}
+
+bool HasWildcard(std::string_view name) {
+  return name.find_first_of("*?") != std::string_view::npos;
+}
+
+std::string Join(const std::string& folder, std::string_view name) {
+  std::string path = folder;
+  if (!path.empty() && path.back() != '/') path += '/';
+  path.append(name);
+  return path;
+}
+
+// The order in which a case-insensitive Windows file system lists a folder:
+// by the bytes with a..z upper-cased, ties broken by the raw bytes.
+bool ListsBefore(const std::string& a, const std::string& b) {
+  const std::string upperA = UpperAscii(a);
+  const std::string upperB = UpperAscii(b);
+  const auto asBytes = [](const std::string& s) {
+    return std::basic_string_view<unsigned char>(reinterpret_cast<const unsigned char*>(s.data()),
+                                                 s.size());
+  };
+  if (upperA != upperB) return asBytes(upperA) < asBytes(upperB);
+  return asBytes(a) < asBytes(b);
+}
+
+// ---- Names that ignore letter case -------------------------------------------
+
+// The names of a few recently searched folders by their upper-cased form, so
+// that creating many files in one folder costs one folder scan, not one each.
+struct FolderNames {
+  std::string folder;
+  std::unordered_map<std::string, std::string> byUpper;
+};
+
+constexpr size_t FolderCacheSize = 8;
+std::list<FolderNames> folderCache;
+
+FolderNames* CachedFolder(const std::string& folder) {
+  for (auto it = folderCache.begin(); it != folderCache.end(); ++it) {
+    if (it->folder == folder) {
+      folderCache.splice(folderCache.begin(), folderCache, it);
+      return &folderCache.front();
+    }
+  }
+  return nullptr;
+}
+
+void Remember(FolderNames& names, const std::string& name) {
+  auto [it, added] = names.byUpper.try_emplace(UpperAscii(name), name);
+  if (!added && ListsBefore(name, it->second)) it->second = name;  // the first variant listed wins
+}
+
+FolderNames* LoadFolder(const std::string& folder) {
+  if (FolderNames* cached = CachedFolder(folder)) return cached;
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return nullptr;
+  FolderNames names{folder, {}};
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") Remember(names, name);
+  }
+  closedir(dir);
+  folderCache.push_front(std::move(names));
+  if (folderCache.size() > FolderCacheSize) folderCache.pop_back();
+  return &folderCache.front();
+}
+
+void NoteCreated(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "" : ParentOf(path);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (FolderNames* names = CachedFolder(folder)) Remember(*names, name);
+}
+
+// The name in the folder that differs from the given one only in ASCII case.
+std::optional<std::string> CaseVariant(const std::string& folder, std::string_view name) {
+  const FolderNames* names = LoadFolder(folder);
+  if (names == nullptr) return std::nullopt;
+  const auto found = names->byUpper.find(UpperAscii(name));
+  if (found == names->byUpper.end()) return std::nullopt;
+  return found->second;
+}
+
+// The host path of a name: "\" becomes "/", and each part that does not exist
+// as written takes the name of a variant in its folder that differs only in
+// ASCII letter case.
+std::string HostPath(std::string_view name) {
+  std::string path(name);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  std::string result = !path.empty() && path.front() == '/' ? "/" : "";
+  bool folderExists = true;
+  size_t start = 0;
+  while (start < path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string_view part(path.data() + start, end - start);
+    start = end + 1;
+    if (part.empty()) continue;
+    std::string next = Join(result, part);
+    if (folderExists && part != "." && part != "..") {
+      struct stat status {};
+      if (lstat(next.c_str(), &status) != 0) {
+        const auto variant = errno == ENOENT ? CaseVariant(result, part) : std::nullopt;
+        if (variant) {
+          next = Join(result, *variant);
+        } else {
+          folderExists = false;
+        }
+      }
+    }
+    result = std::move(next);
+  }
+  return result.empty() ? path : result;
+}
+
+// ---- Files open in this run --------------------------------------------------
+
+// A file open here shares reading only: while it is open, no opening that
+// writes may take it, and while it is written, no other opening may.
+struct OpenRecord {
+  int fd;
+  dev_t device;
+  ino_t inode;
+  bool writing;
+};
+std::vector<OpenRecord> openFiles;
+
+struct Temporary {
+  std::string path;
+};
+std::vector<Temporary> temporaries;
+
+bool IsShared(const struct stat& status, bool writing) {
+  return std::any_of(openFiles.begin(), openFiles.end(), [&](const OpenRecord& record) {
+    return record.device == status.st_dev && record.inode == status.st_ino &&
+           (writing || record.writing);
+  });
+}
+
+void Forget(int fd) {
+  std::erase_if(openFiles, [fd](const OpenRecord& record) { return record.fd == fd; });
+}
+
+void CloseQuietly(TCheckedFile& file) {
+  if (file.open && !file.standard) {
+    close(static_cast<int>(file.handle));
+    Forget(static_cast<int>(file.handle));
+  }
+  file.open = false;
+}
+
+// Starts an opening: closes the file if it is open and keeps the name as used.
+std::string BeginOpening(TCheckedFile& file, std::string_view name) {
+  CloseQuietly(file);
+  file = TCheckedFile{};
+  file.name = std::string(name.substr(0, MaxPathLength));
+  return file.name;
+}
+
+void OpenStandard(TCheckedFile& file, int fd) {
+  file.handle = fd;
+  file.standard = true;
+  file.open = true;
+}
+
+// Finishes an opening on a descriptor: refuses what cannot be a file here,
+// then records it. Returns 0 or the error code, with the descriptor closed.
+int32_t AdoptDescriptor(TCheckedFile& file, int fd, bool writing, bool empty) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0) {
+    const int error = errno;
+    close(fd);
+    return CodeOf(error);
+  }
+  // A folder is refused as Windows refuses it; a FIFO or socket would block.
+  if (S_ISDIR(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) {
+    close(fd);
+    return ErrorCode::AccessDenied;
+  }
+  if (IsShared(status, writing)) {
+    close(fd);
+    return ErrorCode::SharingViolation;
+  }
+  if (empty && S_ISREG(status.st_mode) && status.st_size > 0 && ftruncate(fd, 0) != 0) {
+    const int error = errno;
+    close(fd);
+    return CodeOf(error);
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  openFiles.push_back({fd, status.st_dev, status.st_ino, writing});
+  file.handle = fd;
+  file.open = true;
+  return 0;
+}
+
+// What opening a file for writing would refuse before touching it: a folder,
+// or a read-only file (even for root, as Windows refuses it).
+int32_t RefusesWriting(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return 0;
+  if (S_ISDIR(status.st_mode) || (status.st_mode & 0222) == 0) return ErrorCode::AccessDenied;
+  return 0;
+}
+
+int Descriptor(const TCheckedFile& file, const Site& site) {
+  if (!file.open) RaiseInOut(ErrorCode::FileNotOpen, site);
+  return static_cast<int>(file.handle);
+}
+
+// ---- Listing -----------------------------------------------------------------
+
+struct Identity {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const Identity&) const = default;
+};
+std::vector<Identity> listingsOpen;  // the folders whose listing is in progress
+
+bool MatchesMask(std::string_view mask, std::string_view name) {
+  if (mask == "*.*" || mask == "*") return true;
+  const auto upper = [](char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 0x20) : c;
+  };
+  // Iterative glob with backtracking to the last "*".
+  size_t m = 0, n = 0, starM = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && (mask[m] == '?' || upper(mask[m]) == upper(name[n]))) {
+      ++m;
+      ++n;
+    } else if (m < mask.size() && mask[m] == '*') {
+      starM = m++;
+      starN = n;
+    } else if (starM != std::string_view::npos) {
+      m = starM + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == '*') ++m;
+  return m == mask.size();
+}
+
+}  // namespace
+
+struct SearchEntry {
+  std::string name;
+  uint32_t attr;
+  uint64_t size;
+  uint32_t time;
+};
+
+struct SearchState {
+  std::vector<SearchEntry> entries;
+  size_t current = 0;
+  Identity folder{};
+};
+
+TSearchRec::TSearchRec() = default;
+TSearchRec::~TSearchRec() {
+  SearchClose(*this);
+}
+
+namespace {
+
+SearchEntry Describe(int folderFd, const std::string& name, const Identity& folder) {
+  SearchEntry entry{name, 0, 0, 0};
+  if (name == "." || name == "..") {
+    entry.attr = faDirectory;
+    return entry;
+  }
+  if (name.front() == '.') entry.attr |= faHidden;
+  struct stat status {};
+  if (fstatat(folderFd, name.c_str(), &status, 0) != 0) {
+    entry.attr |= faNotRegular;  // a broken link, or gone since the folder was read
+    return entry;
+  }
+  entry.time = static_cast<uint32_t>(status.st_mtime);
+  if (S_ISDIR(status.st_mode)) {
+    entry.attr |= faDirectory;
+    const Identity target{status.st_dev, status.st_ino};
+    if (target == folder ||
+        std::find(listingsOpen.begin(), listingsOpen.end(), target) != listingsOpen.end()) {
+      entry.attr |= faLinkLoop;
+    }
+  } else if (S_ISREG(status.st_mode)) {
+    entry.attr |= faArchive;
+    if ((status.st_mode & 0222) == 0) entry.attr |= faReadOnly;
+    entry.size = static_cast<uint64_t>(status.st_size);
+  } else {
+    entry.attr |= faNotRegular;
+  }
+  return entry;
+}
+
+// Lists the entries of a folder that match the mask and are not excluded, in
+// the fixed order. Returns 0 or the error code.
+int32_t ListFolder(const std::string& folder, std::string_view mask, uint32_t exclude,
+                   SearchState& state) {
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) {
+    return errno == ENOENT || errno == ENOTDIR ? ErrorCode::PathNotFound : CodeOf(errno);
+  }
+  struct stat status {};
+  fstat(dirfd(dir), &status);
+  state.folder = {status.st_dev, status.st_ino};
+  while (const dirent* raw = readdir(dir)) {
+    const std::string name = raw->d_name;
+    if (!MatchesMask(mask, name)) continue;
+    SearchEntry entry = Describe(dirfd(dir), name, state.folder);
+    if ((entry.attr & exclude) == 0) state.entries.push_back(std::move(entry));
+  }
+  closedir(dir);
+  std::sort(state.entries.begin(), state.entries.end(),
+            [](const SearchEntry& a, const SearchEntry& b) { return ListsBefore(a.name, b.name); });
+  return 0;
+}
+
+void SplitPattern(std::string_view pattern, std::string& folder, std::string_view& mask) {
+  const size_t separator = pattern.find_last_of("\\/");
+  if (separator == std::string_view::npos) {
+    folder.clear();
+    mask = pattern;
+    return;
+  }
+  folder = separator == 0 ? "/" : HostPath(pattern.substr(0, separator));
+  mask = pattern.substr(separator + 1);
+}
+
+void Fill(TSearchRec& rec) {
+  const SearchEntry& entry = rec.listing->entries[rec.listing->current];
+  rec.attr = entry.attr;
+  rec.size = static_cast<int32_t>(static_cast<uint32_t>(entry.size));
+  rec.sizeHigh = static_cast<uint32_t>(entry.size >> 32);
+  rec.name = entry.name;
+  rec.time = entry.time;
+}
+
+}  // namespace
+
+int32_t SearchFirst(std::string_view pattern, uint32_t attributes, TSearchRec& rec) {
+  SearchClose(rec);
+  rec.excludeAttr = ~attributes & (faHidden | faSysFile | faVolumeId | faDirectory);
+  std::string folder;
+  std::string_view mask;
+  SplitPattern(pattern, folder, mask);
+  auto state = std::make_unique<SearchState>();
+  const int32_t code = ListFolder(folder, mask, rec.excludeAttr, *state);
+  if (code != 0) return code;
+  if (state->entries.empty()) return ErrorCode::FileNotFound;
+  listingsOpen.push_back(state->folder);
+  rec.listing = std::move(state);
+  Fill(rec);
+  return 0;
+}
+
+int32_t SearchNext(TSearchRec& rec) {
+  if (!rec.listing) return ErrorCode::InvalidHandle;
+  if (rec.listing->current + 1 >= rec.listing->entries.size()) return ErrorCode::NoMoreFiles;
+  ++rec.listing->current;
+  Fill(rec);
+  return 0;
+}
+
+void SearchClose(TSearchRec& rec) {
+  if (!rec.listing) return;
+  const auto it = std::find(listingsOpen.begin(), listingsOpen.end(), rec.listing->folder);
+  if (it != listingsOpen.end()) listingsOpen.erase(it);
+  rec.listing.reset();
+}
+
+bool MakeFolder(std::string_view name) {
+  if (name.empty() || HasWildcard(name)) return false;
+  const std::string path = HostPath(name.substr(0, MaxPathLength));
+  if (mkdir(path.c_str(), 0777) != 0) return false;
+  NoteCreated(path);
+  return true;
+}
+
+bool IsExistingFile(std::string_view name) {
+  if (name.empty()) return false;
+  if (HasWildcard(name)) {
+    std::string folder;
+    std::string_view mask;
+    SplitPattern(name, folder, mask);
+    SearchState state;
+    if (ListFolder(folder, mask, 0, state) != 0 || state.entries.empty()) return false;
+    return (state.entries.front().attr & faDirectory) == 0;
+  }
+  struct stat status {};
+  const std::string path = HostPath(name.substr(0, MaxPathLength));
+  return stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
+}
+
+// ---- Checked files -----------------------------------------------------------
+
+void OpenExisting(TCheckedFile& file, std::string_view name, const Site& site) {
+  const std::string used = BeginOpening(file, name);
+  if (used.empty()) return OpenStandard(file, STDIN_FILENO);
+  if (HasWildcard(used)) RaiseInOut(ErrorCode::InvalidName, site);
+  const std::string path = HostPath(used);
+  // Only read, so opened for reading only: read-only files open too.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) RaiseInOut(OpeningCode(errno, path), site);
+  const int32_t code = AdoptDescriptor(file, fd, false, false);
+  if (code != 0) RaiseInOut(code, site);
+}
+
+void CreateFresh(TCheckedFile& file, std::string_view name, const Site& site) {
+  const std::string used = BeginOpening(file, name);
+  if (used.empty()) return OpenStandard(file, STDOUT_FILENO);
+  if (HasWildcard(used)) RaiseInOut(ErrorCode::InvalidName, site);
+  const std::string path = HostPath(used);
+  if (const int32_t code = RefusesWriting(path); code != 0) RaiseInOut(code, site);
+  // Not emptied by open(): a file open here must survive the refusal.
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) RaiseInOut(OpeningCode(errno, path), site);
+  NoteCreated(path);
+  const int32_t code = AdoptDescriptor(file, fd, true, true);
+  if (code != 0) RaiseInOut(code, site);
+}
+
+void CreateTemporary(TCheckedFile& file, std::string_view target, const Site& site) {
+  constexpr int MaxTemporaryAttempts = 1000;
+  const std::string used = BeginOpening(file, target);
+  if (HasWildcard(used)) RaiseInOut(ErrorCode::InvalidName, site);
+  const std::string targetPath = HostPath(used);
+  if (const int32_t code = RefusesWriting(targetPath); code != 0) RaiseInOut(code, site);
+  for (int attempt = 1; attempt <= MaxTemporaryAttempts; ++attempt) {
+    const std::string path = targetPath + ".~" + std::to_string(attempt);
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) RaiseInOut(OpeningCode(errno, path), site);
+    temporaries.push_back({path});
+    const int32_t code = AdoptDescriptor(file, fd, true, false);
+    if (code != 0) RaiseInOut(code, site);
+    file.temporaryPath = path;
+    file.targetPath = targetPath;
+    return;
+  }
+  RaiseInOut(ErrorCode::GeneralFailure, site);
+}
+
+void CommitTemporary(TCheckedFile& file, const Site& site) {
+  const int fd = Descriptor(file, site);
+  file.open = false;
+  Forget(fd);
+  if (close(fd) != 0) RaiseInOut(CodeOf(errno), site);
+  if (rename(file.temporaryPath.c_str(), file.targetPath.c_str()) != 0) {
+    RaiseInOut(CodeOf(errno), site);
+  }
+  std::erase_if(temporaries, [&file](const Temporary& t) { return t.path == file.temporaryPath; });
+  NoteCreated(file.targetPath);
+  file.temporaryPath.clear();
+}
+
+void ReadExact(TCheckedFile& file, void* buffer, int32_t count, const Site& site) {
+  const int fd = Descriptor(file, site);
+  const ssize_t got = read(fd, buffer, static_cast<size_t>(count));
+  if (got < 0) RaiseInOut(CodeOf(errno), site);
+  if (got < count) RaiseInOut(ErrorCode::ReadPastEnd, site);
+}
+
+void WriteExact(TCheckedFile& file, const void* buffer, int32_t count, const Site& site) {
+  const int fd = Descriptor(file, site);
+  if (file.standard) {
+    // Data sent to standard output follow the lines written before them.
+    if (const int32_t code = platform::PassOnConsole(); code != 0) RaiseInOut(code, site);
+  }
+  const ssize_t put = write(fd, buffer, static_cast<size_t>(count));
+  if (put < 0) RaiseInOut(CodeOf(errno), site);
+  if (put < count) RaiseInOut(ErrorCode::ShortWrite, site);
+}
+
+void SeekTo(TCheckedFile& file, int32_t position, const Site& site) {
+  const int fd = Descriptor(file, site);
+  if (position < 0) RaiseInOut(ErrorCode::NegativeSeek, site);
+  if (lseek(fd, position, SEEK_SET) < 0) RaiseInOut(CodeOf(errno), site);
+}
+
+void CloseChecked(TCheckedFile& file, const Site& site) {
+  const int fd = Descriptor(file, site);
+  file.open = false;
+  if (file.standard) return;
+  Forget(fd);
+  if (close(fd) != 0) RaiseInOut(CodeOf(errno), site);
+}
+
+// ---- Process, console, end of run ----------------------------------------------
+
+std::vector<std::string> platform::StartProcess(int argc, char** argv) {
+  // A closed pipe makes writes fail instead of killing the process.
+  signal(SIGPIPE, SIG_IGN);
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) {
+    // An empty argument counts as none, as "" does on a Windows command line.
+    if (i == 0 || argv[i][0] != '\0') arguments.emplace_back(argv[i]);
+  }
+  return arguments;
+}
+
+int32_t platform::ConsoleOpen(bool& immediate) {
+  struct stat status {};
+  if (fstat(STDOUT_FILENO, &status) != 0) return CodeOf(errno);
+  immediate = S_ISCHR(status.st_mode);
+  return 0;
+}
+
+int32_t platform::ConsoleWrite(const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t put = write(STDOUT_FILENO, data, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return CodeOf(errno);
+    data += put;
+    size -= static_cast<size_t>(put);
+  }
+  return 0;
+}
+
+std::string platform::ModulePath() {
+  std::array<char, 4096> path{};
+  const ssize_t length = readlink("/proc/self/exe", path.data(), path.size() - 1);
+  return length > 0 ? std::string(path.data(), static_cast<size_t>(length)) : "";
+}
+
+void platform::ReleaseRun() {
+  for (const Temporary& temporary : temporaries) unlink(temporary.path.c_str());
+  temporaries.clear();
+  for (const OpenRecord& record : openFiles) close(record.fd);
+  openFiles.clear();
+  listingsOpen.clear();
+  folderCache.clear();
+}

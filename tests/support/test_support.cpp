@@ -1,0 +1,182 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+TempFolder::TempFolder() {
+  std::string pattern = (fs::temp_directory_path() / "gobtest-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  // Read-only folders inside would keep their contents from being removed.
+  for (auto it = fs::recursive_directory_iterator(path_, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+  }
+  fs::remove_all(path_, ignored);
+}
+
+namespace {
+
+std::string FromEnvironment(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] != '\0' ? value : fallback;
+}
+
+}  // namespace
+
+std::string BundraPath() {
+  return FromEnvironment("BUNDRA_EXE", BUNDRA_PATH);
+}
+std::string SpilletPath() {
+  return FromEnvironment("SPILLET_EXE", SPILLET_PATH);
+}
+
+RunResult RunProgram(const std::string& program, const fs::path& folder,
+                     const std::vector<std::string>& arguments, Output output) {
+  std::vector<std::string> command;
+  const std::string launcher = FromEnvironment("TEST_LAUNCHER", "");
+  if (!launcher.empty()) command.push_back(launcher);
+  command.push_back(program);
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  char outputPattern[] = "/tmp/gobtest-output-XXXXXX";
+  const int outputFd = mkstemp(outputPattern);
+  unlink(outputPattern);
+  int pipeFds[2] = {-1, -1};
+  if (output == Output::Pipe && pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    const int nullFd = open("/dev/null", O_RDONLY);
+    dup2(nullFd, STDIN_FILENO);
+    if (output == Output::File) dup2(outputFd, STDOUT_FILENO);
+    if (output == Output::Pipe) dup2(pipeFds[1], STDOUT_FILENO);
+    if (output == Output::Closed) close(STDOUT_FILENO);
+    if (pipeFds[0] >= 0) close(pipeFds[0]);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  RunResult result;
+  if (output == Output::Pipe) {
+    close(pipeFds[1]);
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(pipeFds[0], chunk, sizeof chunk)) > 0) result.output.append(chunk, got);
+    close(pipeFds[0]);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (output == Output::File) {
+    lseek(outputFd, 0, SEEK_SET);
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(outputFd, chunk, sizeof chunk)) > 0) result.output.append(chunk, got);
+  }
+  close(outputFd);
+  return result;
+}
+
+RunResult RunBundra(const fs::path& folder, const std::vector<std::string>& arguments,
+                    Output output) {
+  return RunProgram(BundraPath(), folder, arguments, output);
+}
+
+RunResult RunSpillet(const fs::path& folder, const std::vector<std::string>& arguments,
+                     Output output) {
+  return RunProgram(SpilletPath(), folder, arguments, output);
+}
+
+void WriteFile(const fs::path& path, std::string_view contents) {
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+std::string PatternBytes(size_t size, uint32_t seed) {
+  std::string bytes(size, '\0');
+  uint32_t state = seed * 2654435761u + 1;
+  for (char& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+std::string Banner(std::string_view title) {
+  const std::string indent(26, ' ');
+  return std::string(title) + "\r\n" + "Free software by the Bundra and Spillet developers\r\n" +
+         indent + "e-mail: maintainers@bundra.invalid\r\n" + indent +
+         "home page: https://bundra.invalid/\r\n" + "\r\n";
+}
+
+std::string BundraBanner() {
+  return Banner("Veskmoor LA Bundra 2.0");
+}
+std::string SpilletBanner() {
+  return Banner("Veskmoor LA Spillet 2.0");
+}
+
+std::string Le32(uint32_t value) {
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
+  return bytes;
+}
+
+std::string ArchiveHeader(uint32_t indexOffset) {
+  return std::string("GOB \x14\0\0\0", 8) + Le32(indexOffset);
+}
+
+std::string IndexEntryBytes(const ArchiveEntry& entry) {
+  std::string name = entry.nameField;
+  name.resize(128, '\0');
+  return Le32(entry.offset) + Le32(entry.size) + name;
+}
+
+std::string BuildArchive(const std::vector<std::pair<std::string, std::string>>& files) {
+  std::string archive = ArchiveHeader(12) + Le32(static_cast<uint32_t>(files.size()));
+  uint32_t offset = 16 + 136 * static_cast<uint32_t>(files.size());
+  for (const auto& [name, data] : files) {
+    archive += IndexEntryBytes({offset, static_cast<uint32_t>(data.size()), name});
+    offset += static_cast<uint32_t>(data.size());
+  }
+  for (const auto& file : files) archive += file.second;
+  return archive;
+}
+
+std::vector<std::pair<std::string, std::string>> TreeContents(const fs::path& root) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) {
+      files.emplace_back(fs::relative(entry.path(), root).generic_string(), ReadFile(entry.path()));
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}

@@ -1,0 +1,7 @@
+#include "system.h"
+#include "unpacker.h"
+
+int main(int argc, char** argv) {
+  StartLayer(argc, argv);
+  return RunUnpacker();
+}
