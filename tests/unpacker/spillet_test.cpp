@@ -43,7 +43,7 @@ TEST(RoundTrip, PackThenUnpackGivesBackEveryFile) {
   TempFolder tree;
   const std::vector<std::pair<std::string, size_t>> files = {
       {"empty", 0},         {"a/b/c/deep.bin", 63999}, {"one block", 64000},
-      {"a/block+1", 64001}, {"two blocks", 128000},    {"high \xE9\xFF.txt", 17},
+      {"a/block+1", 64001}, {"two blocks", 128000},    {HostName("high \xE9\xFF.txt"), 17},
   };
   uint32_t seed = 1;
   for (const auto& [name, size] : files) WriteFile(tree / name, PatternBytes(size, seed++));

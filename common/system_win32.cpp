@@ -1,0 +1,318 @@
+// The Win32 half of the layer. Here the system is the one the programs were
+// made for: its own letter-case rules, separators, listing order and share
+// modes apply as they are. Each operation makes each system call in one
+// place, and turns a failure into the system's own error code.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+
+#include "system.h"
+#include "system_platform.h"
+
+namespace {
+
+// ---- Files open in this run --------------------------------------------------
+
+// Handles still open and temporaries not yet committed, so that a run's end
+// releases them as the end of the process would.
+std::vector<HANDLE> openHandles;
+std::vector<std::string> temporaries;
+
+int32_t LastError() {
+  return static_cast<int32_t>(GetLastError());
+}
+
+HANDLE HandleOf(const TCheckedFile& file) {
+  return reinterpret_cast<HANDLE>(file.handle);
+}
+
+void Forget(HANDLE handle) {
+  std::erase(openHandles, handle);
+}
+
+void CloseQuietly(TCheckedFile& file) {
+  if (file.open && !file.standard) {
+    CloseHandle(HandleOf(file));
+    Forget(HandleOf(file));
+  }
+  file.open = false;
+}
+
+// Starts an opening: closes the file if it is open and keeps the name as used.
+std::string BeginOpening(TCheckedFile& file, std::string_view name) {
+  CloseQuietly(file);
+  file = TCheckedFile{};
+  file.name = std::string(name.substr(0, MaxPathLength));
+  return file.name;
+}
+
+void OpenStandard(TCheckedFile& file, DWORD which, const Site& site) {
+  const HANDLE handle = GetStdHandle(which);
+  if (handle == INVALID_HANDLE_VALUE) RaiseInOut(LastError(), site);
+  file.handle = reinterpret_cast<intptr_t>(handle);
+  file.standard = true;
+  file.open = true;
+}
+
+// Other programs may read the file while it is open here, never write it.
+HANDLE OpenHandle(const std::string& name, DWORD access, DWORD disposition, int32_t& code) {
+  const HANDLE handle = CreateFileA(name.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  code = handle == INVALID_HANDLE_VALUE ? LastError() : 0;
+  return handle;
+}
+
+void Adopt(TCheckedFile& file, HANDLE handle) {
+  openHandles.push_back(handle);
+  file.handle = reinterpret_cast<intptr_t>(handle);
+  file.open = true;
+}
+
+HANDLE Checked(const TCheckedFile& file, const Site& site) {
+  if (!file.open) RaiseInOut(ErrorCode::FileNotOpen, site);
+  return HandleOf(file);
+}
+
+// What CreateFresh would refuse on an existing target, found without
+// emptying it: a read-only file or a folder (5), a file in use (32).
+int32_t RefusesWriting(const std::string& name) {
+  int32_t code = 0;
+  const HANDLE probe = OpenHandle(name, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, code);
+  if (code == ERROR_FILE_NOT_FOUND) return 0;
+  if (code != 0) return code;
+  CloseHandle(probe);
+  return 0;
+}
+
+}  // namespace
+
+// ---- Listing -------------------------------------------------------------------
+
+struct SearchState {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+TSearchRec::TSearchRec() = default;
+TSearchRec::~TSearchRec() {
+  SearchClose(*this);
+}
+
+namespace {
+
+// The system's attribute bits never carry the layer's own ones.
+constexpr uint32_t LayerBits = faNotRegular | faLinkLoop;
+
+void Fill(TSearchRec& rec, const WIN32_FIND_DATAA& data) {
+  rec.attr = data.dwFileAttributes & ~LayerBits;
+  rec.size = static_cast<int32_t>(data.nFileSizeLow);
+  rec.sizeHigh = data.nFileSizeHigh;
+  rec.name = data.cFileName;
+  FILETIME local{};
+  WORD date = 0;
+  WORD time = 0;
+  FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
+  FileTimeToDosDateTime(&local, &date, &time);
+  rec.time = (uint32_t{date} << 16) | time;
+}
+
+bool Excluded(const WIN32_FIND_DATAA& data, uint32_t exclude) {
+  return (data.dwFileAttributes & exclude) != 0;
+}
+
+// Moves on to the next entry that is not excluded: 0, or the system's code.
+int32_t NextIncluded(TSearchRec& rec, WIN32_FIND_DATAA& data) {
+  do {
+    if (!FindNextFileA(rec.listing->handle, &data)) return LastError();
+  } while (Excluded(data, rec.excludeAttr));
+  return 0;
+}
+
+}  // namespace
+
+int32_t SearchFirst(std::string_view pattern, uint32_t attributes, TSearchRec& rec) {
+  SearchClose(rec);
+  rec.excludeAttr = ~attributes & (faHidden | faSysFile | faVolumeId | faDirectory);
+  const std::string name(pattern.substr(0, MaxPathLength));
+  WIN32_FIND_DATAA data{};
+  const HANDLE handle = FindFirstFileA(name.c_str(), &data);
+  if (handle == INVALID_HANDLE_VALUE) return LastError();
+  rec.listing = std::make_unique<SearchState>();
+  rec.listing->handle = handle;
+  if (Excluded(data, rec.excludeAttr)) {
+    if (const int32_t code = NextIncluded(rec, data); code != 0) return code;
+  }
+  Fill(rec, data);
+  return 0;
+}
+
+int32_t SearchNext(TSearchRec& rec) {
+  if (!rec.listing) return ErrorCode::InvalidHandle;
+  WIN32_FIND_DATAA data{};
+  if (const int32_t code = NextIncluded(rec, data); code != 0) return code;
+  Fill(rec, data);
+  return 0;
+}
+
+void SearchClose(TSearchRec& rec) {
+  if (!rec.listing) return;
+  FindClose(rec.listing->handle);
+  rec.listing.reset();
+}
+
+bool MakeFolder(std::string_view name) {
+  const std::string used(name.substr(0, MaxPathLength));
+  return CreateDirectoryA(used.c_str(), nullptr) != 0;
+}
+
+bool IsExistingFile(std::string_view name) {
+  const std::string used(name.substr(0, MaxPathLength));
+  WIN32_FIND_DATAA data{};
+  const HANDLE handle = FindFirstFileA(used.c_str(), &data);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  FindClose(handle);
+  return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// ---- Checked files -------------------------------------------------------------
+
+void OpenExisting(TCheckedFile& file, std::string_view name, const Site& site) {
+  const std::string used = BeginOpening(file, name);
+  if (used.empty()) return OpenStandard(file, STD_INPUT_HANDLE, site);
+  // Only read, so opened for reading only: read-only files open too.
+  int32_t code = 0;
+  const HANDLE handle = OpenHandle(used, GENERIC_READ, OPEN_EXISTING, code);
+  if (code != 0) RaiseInOut(code, site);
+  Adopt(file, handle);
+}
+
+void CreateFresh(TCheckedFile& file, std::string_view name, const Site& site) {
+  const std::string used = BeginOpening(file, name);
+  if (used.empty()) return OpenStandard(file, STD_OUTPUT_HANDLE, site);
+  int32_t code = 0;
+  const HANDLE handle = OpenHandle(used, GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS, code);
+  if (code != 0) RaiseInOut(code, site);
+  Adopt(file, handle);
+}
+
+void CreateTemporary(TCheckedFile& file, std::string_view target, const Site& site) {
+  constexpr int MaxTemporaryAttempts = 1000;
+  const std::string used = BeginOpening(file, target);
+  if (const int32_t code = RefusesWriting(used); code != 0) RaiseInOut(code, site);
+  for (int attempt = 1; attempt <= MaxTemporaryAttempts; ++attempt) {
+    const std::string path = used + ".~" + std::to_string(attempt);
+    int32_t code = 0;
+    const HANDLE handle = OpenHandle(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, code);
+    if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) continue;
+    if (code != 0) RaiseInOut(code, site);
+    temporaries.push_back(path);
+    Adopt(file, handle);
+    file.temporaryPath = path;
+    file.targetPath = used;
+    return;
+  }
+  RaiseInOut(ErrorCode::GeneralFailure, site);
+}
+
+void CommitTemporary(TCheckedFile& file, const Site& site) {
+  const HANDLE handle = Checked(file, site);
+  file.open = false;
+  Forget(handle);
+  if (!CloseHandle(handle)) RaiseInOut(LastError(), site);
+  if (!MoveFileExA(file.temporaryPath.c_str(), file.targetPath.c_str(),
+                   MOVEFILE_REPLACE_EXISTING)) {
+    RaiseInOut(LastError(), site);
+  }
+  std::erase(temporaries, file.temporaryPath);
+  file.temporaryPath.clear();
+}
+
+void ReadExact(TCheckedFile& file, void* buffer, int32_t count, const Site& site) {
+  const HANDLE handle = Checked(file, site);
+  DWORD got = 0;
+  if (!ReadFile(handle, buffer, static_cast<DWORD>(count), &got, nullptr)) {
+    RaiseInOut(LastError(), site);
+  }
+  if (got < static_cast<DWORD>(count)) RaiseInOut(ErrorCode::ReadPastEnd, site);
+}
+
+void WriteExact(TCheckedFile& file, const void* buffer, int32_t count, const Site& site) {
+  const HANDLE handle = Checked(file, site);
+  if (file.standard) {
+    // Data sent to standard output follow the lines written before them.
+    if (const int32_t code = platform::PassOnConsole(); code != 0) RaiseInOut(code, site);
+  }
+  DWORD put = 0;
+  if (!WriteFile(handle, buffer, static_cast<DWORD>(count), &put, nullptr)) {
+    RaiseInOut(LastError(), site);
+  }
+  if (put < static_cast<DWORD>(count)) RaiseInOut(ErrorCode::ShortWrite, site);
+}
+
+void SeekTo(TCheckedFile& file, int32_t position, const Site& site) {
+  const HANDLE handle = Checked(file, site);
+  // No high part: a negative position is refused by the system (131).
+  if (SetFilePointer(handle, position, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+    RaiseInOut(LastError(), site);
+  }
+}
+
+void CloseChecked(TCheckedFile& file, const Site& site) {
+  const HANDLE handle = Checked(file, site);
+  file.open = false;
+  if (file.standard) return;
+  Forget(handle);
+  if (!CloseHandle(handle)) RaiseInOut(LastError(), site);
+}
+
+// ---- Process, console, end of run ------------------------------------------------
+
+namespace {
+HANDLE console = INVALID_HANDLE_VALUE;
+}
+
+std::vector<std::string> platform::StartProcess(int, char**) {
+  // The run-time's argv splits by other rules; the layer splits the line itself.
+  return SplitCommandLine(GetCommandLineA());
+}
+
+int32_t platform::ConsoleOpen(bool& immediate) {
+  constexpr int32_t NoError = 0;
+  const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (handle == INVALID_HANDLE_VALUE) return LastError();
+  const DWORD type = GetFileType(handle);
+  if (type == FILE_TYPE_UNKNOWN) {
+    CloseHandle(handle);
+    return ErrorCode::OutputUnusable;
+  }
+  console = handle;
+  immediate = type == FILE_TYPE_CHAR;
+  return NoError;
+}
+
+int32_t platform::ConsoleWrite(const char* data, size_t size) {
+  while (size > 0) {
+    DWORD put = 0;
+    if (!WriteFile(console, data, static_cast<DWORD>(size), &put, nullptr)) return LastError();
+    if (put == 0) return ErrorCode::ShortWrite;
+    data += put;
+    size -= put;
+  }
+  return 0;
+}
+
+std::string platform::ModulePath() {
+  std::array<char, MAX_PATH> path{};
+  const DWORD length = GetModuleFileNameA(nullptr, path.data(), path.size());
+  return std::string(path.data(), std::min<size_t>(length, path.size()));
+}
+
+void platform::ReleaseRun() {
+  // Closed first: an open file cannot be deleted.
+  for (const HANDLE handle : openHandles) CloseHandle(handle);
+  openHandles.clear();
+  for (const std::string& path : temporaries) DeleteFileA(path.c_str());
+  temporaries.clear();
+}
