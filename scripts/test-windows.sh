@@ -46,8 +46,16 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   timeout 600 wineboot -i < /dev/null > /dev/null 2>&1 || true
   wineserver -w
 fi
-# One server for the whole run, detached from our output so it cannot hold a pipe open.
-wineserver -p < /dev/null > /dev/null 2>&1 || true  # one may be running already
+# One server for the whole run, detached from our output so it cannot hold a
+# pipe open. Wine's server opens the files; as root it could write read-only
+# ones, which Windows refuses even to administrators, so it runs without
+# root's power to pass over file permissions.
+server=(wineserver)
+if [ "$(id -u)" = 0 ] && command -v setpriv > /dev/null; then
+  server=(setpriv --bounding-set=-dac_override,-dac_read_search wineserver)
+fi
+wineserver -k > /dev/null 2>&1 || true
+"${server[@]}" -p < /dev/null > /dev/null 2>&1
 trap 'wineserver -k > /dev/null 2>&1 || true' EXIT
 
 export TEST_TARGET=windows TEST_LAUNCHER=wine
