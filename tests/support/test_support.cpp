@@ -1,10 +1,12 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -44,8 +46,13 @@ std::string SpilletPath() {
   return FromEnvironment("SPILLET_EXE", SPILLET_PATH);
 }
 
-RunResult RunProgram(const std::string& program, const fs::path& folder,
-                     const std::vector<std::string>& arguments, Output output) {
+namespace {
+
+// No limit on the size of the files the program writes.
+constexpr uint64_t NoFileLimit = 0;
+
+RunResult Launch(const std::string& program, const fs::path& folder,
+                 const std::vector<std::string>& arguments, Output output, uint64_t fileLimit) {
   std::vector<std::string> command;
   const std::string launcher = FromEnvironment("TEST_LAUNCHER", "");
   if (!launcher.empty()) command.push_back(launcher);
@@ -59,7 +66,13 @@ RunResult RunProgram(const std::string& program, const fs::path& folder,
   const int outputFd = mkstemp(outputPattern);
   unlink(outputPattern);
   int pipeFds[2] = {-1, -1};
-  if (output == Output::Pipe && pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+  const bool usesPipe = output == Output::Pipe || output == Output::BrokenPipe;
+  if (usesPipe && pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+  if (output == Output::BrokenPipe) {
+    // Nobody will ever read: every write to the pipe fails.
+    close(pipeFds[0]);
+    pipeFds[0] = -1;
+  }
 
   const pid_t child = fork();
   if (child == 0) {
@@ -67,9 +80,16 @@ RunResult RunProgram(const std::string& program, const fs::path& folder,
     const int nullFd = open("/dev/null", O_RDONLY);
     dup2(nullFd, STDIN_FILENO);
     if (output == Output::File) dup2(outputFd, STDOUT_FILENO);
-    if (output == Output::Pipe) dup2(pipeFds[1], STDOUT_FILENO);
+    if (usesPipe) dup2(pipeFds[1], STDOUT_FILENO);
     if (output == Output::Closed) close(STDOUT_FILENO);
+    if (output == Output::DevNull) dup2(open("/dev/null", O_WRONLY), STDOUT_FILENO);
     if (pipeFds[0] >= 0) close(pipeFds[0]);
+    if (fileLimit != NoFileLimit) {
+      // A write past the limit then fails with EFBIG instead of killing the program.
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{fileLimit, fileLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -81,6 +101,7 @@ RunResult RunProgram(const std::string& program, const fs::path& folder,
     while ((got = read(pipeFds[0], chunk, sizeof chunk)) > 0) result.output.append(chunk, got);
     close(pipeFds[0]);
   }
+  if (output == Output::BrokenPipe) close(pipeFds[1]);
   int status = 0;
   waitpid(child, &status, 0);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -92,6 +113,13 @@ RunResult RunProgram(const std::string& program, const fs::path& folder,
   }
   close(outputFd);
   return result;
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::string& program, const fs::path& folder,
+                     const std::vector<std::string>& arguments, Output output) {
+  return Launch(program, folder, arguments, output, NoFileLimit);
 }
 
 RunResult RunBundra(const fs::path& folder, const std::vector<std::string>& arguments,
@@ -179,4 +207,22 @@ std::vector<std::pair<std::string, std::string>> TreeContents(const fs::path& ro
   }
   std::sort(files.begin(), files.end());
   return files;
+}
+
+RunResult RunBundraWithFileLimit(const fs::path& folder, const std::vector<std::string>& arguments,
+                                 uint64_t maxFileBytes) {
+  return Launch(BundraPath(), folder, arguments, Output::File, maxFileBytes);
+}
+
+std::string ModuleFileName(const std::string& program) {
+  return fs::path(program).filename().string();
+}
+
+std::vector<std::string> FolderNames(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
