@@ -226,3 +226,20 @@ std::vector<std::string> FolderNames(const fs::path& folder) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+testing::AssertionResult IsFailureReport(const std::string& output, const std::string& before,
+                                         const std::string& module, const std::string& message,
+                                         std::string* address) {
+  const std::string head = before + "Exception EInOutError in module " + module + " at ";
+  const std::string tail = ".\n" + message + "\r\n";
+  const auto failure = [&output]() {
+    return testing::AssertionFailure() << "output was:\n" << testing::PrintToString(output);
+  };
+  if (output.size() != head.size() + 8 + tail.size()) return failure();
+  if (output.compare(0, head.size(), head) != 0) return failure();
+  if (output.compare(head.size() + 8, tail.size(), tail) != 0) return failure();
+  const std::string digits = output.substr(head.size(), 8);
+  if (digits.find_first_not_of("0123456789ABCDEF") != std::string::npos) return failure();
+  if (address != nullptr) *address = digits;
+  return testing::AssertionSuccess();
+}

@@ -1,6 +1,8 @@
 // Helpers for tests that run the built programs in temporary folders.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -86,3 +88,10 @@ std::string ModuleFileName(const std::string& program);
 
 // The names in a folder, sorted.
 std::vector<std::string> FolderNames(const fs::path& folder);
+
+// Whether output is `before`, then the report of an EInOutError:
+// "Exception EInOutError in module <module> at <8 upper-case hex digits>.\n<message>\r\n".
+// The address goes to *address when given.
+testing::AssertionResult IsFailureReport(const std::string& output, const std::string& before,
+                                         const std::string& module, const std::string& message,
+                                         std::string* address = nullptr);
