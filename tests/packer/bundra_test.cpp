@@ -51,6 +51,7 @@ TEST(Bundra, TargetNameForms) {
       {"data", "GOB/DATA.GOB"},     {"data.gob", "GOB/DATA.GOB"},
       {"DATA.GOB", "GOB/DATA.GOB"}, {"abc.def.gob", "GOB/ABC.GOB"},
       {".gob", "GOB/.GOB.GOB"},     {"\xE9t\xE9", "GOB/\xE9T\xE9.GOB"},
+      {"-h", "GOB/-H.GOB"},  // no switches: any first argument names the archive
   };
   for (const auto& [argument, archive] : cases) {
     TempFolder tree;
@@ -207,6 +208,17 @@ TEST(Bundra, RunningAgainReplacesTheArchiveWithoutPackingIt) {
   EXPECT_EQ(run.output, BundraBanner() + "Adding A.TXT...\r\n");
   EXPECT_EQ(ReadFile(tree / "GOB/X.GOB"), BuildArchive({{"A.TXT", "second"}}));
   EXPECT_EQ(FolderNames(tree / "GOB"), std::vector<std::string>{"X.GOB"});
+}
+
+TEST(Bundra, FileNamedGobAtTheTopLeavesNoFolderForTheArchive) {
+  TempFolder tree;
+  WriteFile(tree / "GOB", "a file");
+  const RunResult run = RunBundra(tree.path(), {"x"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(IsFailureReport(run.output, BundraBanner(), ModuleFileName(BundraPath()),
+                              "Invalid filename."));
+  EXPECT_EQ(ReadFile(tree / "GOB"), "a file");
+  EXPECT_EQ(FolderNames(tree.path()), std::vector<std::string>{"GOB"});
 }
 
 }  // namespace
