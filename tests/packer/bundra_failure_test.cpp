@@ -153,6 +153,17 @@ TEST(BundraFails, WhileCopyingLeavingTheEarlierArchiveAndNoTemporary) {
   }
 }
 
+TEST(BundraFails, WhenNoFileCanBeOpenedBesideTheArchive) {
+  // Standard input, output and error, and the archive: no room for a source.
+  TreeWithArchive setup;
+  WriteFile(setup.tree / "A.TXT", "a");
+  const RunResult run = RunBundraWithOpenFileLimit(setup.tree.path(), {"x"}, 4);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(IsFailureReport(run.output, BundraBanner() + "Adding A.TXT...\r\n",
+                              ModuleFileName(BundraPath()), "Too many open files."));
+  setup.ExpectEarlierArchiveAlone();
+}
+
 TEST(Bundra, PacksReadOnlyFilesInReadOnlyFolders) {
   TempFolder tree;
   WriteFile(tree / "ro/A.TXT", "read-only");

@@ -48,11 +48,14 @@ std::string SpilletPath() {
 
 namespace {
 
-// No limit on the size of the files the program writes.
-constexpr uint64_t NoFileLimit = 0;
+// A limit on the program's resources; 0 for none.
+struct Limits {
+  uint64_t fileSize = 0;
+  uint64_t openFiles = 0;
+};
 
 RunResult Launch(const std::string& program, const fs::path& folder,
-                 const std::vector<std::string>& arguments, Output output, uint64_t fileLimit) {
+                 const std::vector<std::string>& arguments, Output output, Limits limits) {
   std::vector<std::string> command;
   const std::string launcher = FromEnvironment("TEST_LAUNCHER", "");
   if (!launcher.empty()) command.push_back(launcher);
@@ -84,11 +87,17 @@ RunResult Launch(const std::string& program, const fs::path& folder,
     if (output == Output::Closed) close(STDOUT_FILENO);
     if (output == Output::DevNull) dup2(open("/dev/null", O_WRONLY), STDOUT_FILENO);
     if (pipeFds[0] >= 0) close(pipeFds[0]);
-    if (fileLimit != NoFileLimit) {
+    if (limits.fileSize != 0) {
       // A write past the limit then fails with EFBIG instead of killing the program.
       signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{fileLimit, fileLimit};
+      const rlimit limit{limits.fileSize, limits.fileSize};
       setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (limits.openFiles != 0) {
+      // Only the standard descriptors count against the limit.
+      close_range(3, ~0u, 0);
+      const rlimit limit{limits.openFiles, limits.openFiles};
+      setrlimit(RLIMIT_NOFILE, &limit);
     }
     execvp(argv[0], argv.data());
     _exit(127);
@@ -119,7 +128,7 @@ RunResult Launch(const std::string& program, const fs::path& folder,
 
 RunResult RunProgram(const std::string& program, const fs::path& folder,
                      const std::vector<std::string>& arguments, Output output) {
-  return Launch(program, folder, arguments, output, NoFileLimit);
+  return Launch(program, folder, arguments, output, Limits{});
 }
 
 RunResult RunBundra(const fs::path& folder, const std::vector<std::string>& arguments,
@@ -211,7 +220,12 @@ std::vector<std::pair<std::string, std::string>> TreeContents(const fs::path& ro
 
 RunResult RunBundraWithFileLimit(const fs::path& folder, const std::vector<std::string>& arguments,
                                  uint64_t maxFileBytes) {
-  return Launch(BundraPath(), folder, arguments, Output::File, maxFileBytes);
+  return Launch(BundraPath(), folder, arguments, Output::File, Limits{maxFileBytes, 0});
+}
+
+RunResult RunBundraWithOpenFileLimit(const fs::path& folder,
+                                     const std::vector<std::string>& arguments, uint64_t maxOpen) {
+  return Launch(BundraPath(), folder, arguments, Output::File, Limits{0, maxOpen});
 }
 
 std::string ModuleFileName(const std::string& program) {

@@ -82,6 +82,9 @@ std::vector<std::pair<std::string, std::string>> TreeContents(const fs::path& ro
 // a write past the limit fails as on a full disk, and nothing larger is written.
 RunResult RunBundraWithFileLimit(const fs::path& folder, const std::vector<std::string>& arguments,
                                  uint64_t maxFileBytes);
+// Runs bundra allowed maxOpen descriptors (RLIMIT_NOFILE), standard ones included.
+RunResult RunBundraWithOpenFileLimit(const fs::path& folder,
+                                     const std::vector<std::string>& arguments, uint64_t maxOpen);
 
 // The module name a failure report of that program shows: its file name.
 std::string ModuleFileName(const std::string& program);
