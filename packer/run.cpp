@@ -8,6 +8,7 @@ std::string TargetName;
 int32_t EntryCount = 0;
 int32_t DataTotal = 0;
 std::array<TIndexEntry, MaxEntries> EntryTable;
+std::array<std::string, MaxEntries> PathTable;
 
 namespace {
 
@@ -26,10 +27,10 @@ void WriteIndex(TCheckedFile& archive) {
 
 void WriteData(TCheckedFile& archive, uint8_t* buffer) {
   for (int32_t i = 0; i < EntryCount; ++i) {
-    const std::string path = NameOf(EntryTable[i]);
-    PutLine({"Adding ", path, "..."});
+    // Written before the opening, so that it names the file whose opening fails.
+    PutLine({"Adding ", PathTable[i], "..."});
     TCheckedFile source;
-    OpenExisting(source, path);
+    OpenExisting(source, PathTable[i]);
     CopyData(source, archive, EntryTable[i].size, buffer);
     CloseChecked(source);
   }

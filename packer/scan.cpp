@@ -31,6 +31,7 @@ void AddFile(const std::string& path, const TSearchRec& rec) {
       int64_t{HeaderSize} + int64_t{IndexEntrySize} * EntryCount + DataTotal + rec.size;
   if (archiveSize > MaxArchiveSize) Refuse("Archive would pass 2147483647 bytes", path);
 
+  PathTable[EntryCount - 1] = path;
   TIndexEntry& entry = EntryTable[EntryCount - 1];
   SetName(entry, path);
   entry.size = rec.size;
