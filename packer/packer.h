@@ -18,6 +18,8 @@ extern std::string TargetName;
 extern int32_t EntryCount;
 extern int32_t DataTotal;
 extern std::array<TIndexEntry, MaxEntries> EntryTable;
+// Folders the scan could not list; their files are missing from the archive.
+extern int32_t UnlistedFolders;
 extern std::array<std::string, MaxEntries> PathTable;
 
 // The whole run; returns the exit code.

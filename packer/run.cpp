@@ -7,6 +7,7 @@
 std::string TargetName;
 int32_t EntryCount = 0;
 int32_t DataTotal = 0;
+int32_t UnlistedFolders = 0;
 std::array<TIndexEntry, MaxEntries> EntryTable;
 std::array<std::string, MaxEntries> PathTable;
 
@@ -58,6 +59,7 @@ void WriteArchive() {
       std::string(OutputFolder) + "\\" + TargetName + std::string(ArchiveExtension);
   EntryCount = 0;
   DataTotal = 0;
+  UnlistedFolders = 0;
   ScanFolder("", false);
   // Written under a temporary name, so a failed run leaves an earlier archive as it was.
   TCheckedFile archive;
@@ -65,6 +67,7 @@ void WriteArchive() {
   WriteIndex(archive);
   WriteData(archive, buffer.get());
   CommitTemporary(archive);
+  if (UnlistedFolders > 0) ExitWith(1);
 }
 
 int RunPacker() {

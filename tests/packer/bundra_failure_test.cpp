@@ -1,8 +1,13 @@
 // Bundra's refusals and failures end to end: what it will not pack, what
 // happens when a file operation fails, and that an earlier archive of the
 // same name survives every one of them byte for byte.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <functional>
 
 #include "test_support.h"
@@ -192,6 +197,34 @@ TEST(BundraReport, NamesTheProgramAndAStableAddressPerFailureSite) {
   const fs::path renamed = elsewhere / ("my-packer" + fs::path(BundraPath()).extension().string());
   fs::copy_file(BundraPath(), renamed);
   EXPECT_EQ(addressOf(renamed.string(), "x", "Adding a?...\r\n", "I/O error 123."), opening);
+}
+
+}  // namespace
+
+namespace {
+
+// Stopped while copying, bundra leaves the earlier archive and no temporary.
+TEST(BundraFails, WhenInterruptedLeavingNoTemporary) {
+  TempFolder tree;
+  WriteFile(tree / "GOB/X.GOB", "earlier archive");
+  // Sparse: large enough that the copy is still running when the signal comes.
+  { std::ofstream(tree / "big.bin"); }
+  fs::resize_file(tree / "big.bin", 1'500'000'000);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(tree.path().c_str()) != 0) _exit(126);
+    const int nullFd = open("/dev/null", O_WRONLY);
+    dup2(nullFd, STDOUT_FILENO);
+    execl(BundraPath().c_str(), "bundra", "x", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Wait until the temporary exists, then stop the run.
+  for (int i = 0; i < 500 && FolderNames(tree / "GOB").size() < 2; ++i) usleep(10'000);
+  kill(child, SIGTERM);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(FolderNames(tree / "GOB"), std::vector<std::string>{"X.GOB"});
+  EXPECT_EQ(ReadFile(tree / "GOB/X.GOB"), "earlier archive");
 }
 
 }  // namespace

@@ -131,3 +131,30 @@ TEST(BundraScan, Packs8192FilesAndRefusesOneMoreWithoutWritingAnArchive) {
 }
 
 }  // namespace
+
+namespace {
+
+// When the archive's folder exists only as "gob", or is reached through a
+// link, it is still the archive's folder: an earlier archive in it is never packed.
+TEST(BundraScan, NeverPacksTheArchiveFolderUnderAnotherName) {
+  TempFolder lowerCase;
+  WriteFile(lowerCase / "gob/OLD.GOB", "earlier archive");
+  WriteFile(lowerCase / "a.txt", "a");
+  RunResult run = RunBundra(lowerCase.path(), {"x"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.output,
+            BundraBanner() + "Skipping gob: the folder of the archive\r\nAdding a.txt...\r\n");
+  EXPECT_EQ(ReadFile(lowerCase / "gob/X.GOB"), BuildArchive({{"a.txt", "a"}}));
+
+  TempFolder linked;
+  WriteFile(linked / "GOB/OLD.GOB", "earlier archive");
+  WriteFile(linked / "sub/a.txt", "a");
+  fs::create_directory_symlink("../GOB", linked / "sub/out");
+  run = RunBundra(linked.path(), {"x"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(
+      run.output,
+      BundraBanner() + "Skipping sub\\out: the folder of the archive\r\nAdding sub\\a.txt...\r\n");
+}
+
+}  // namespace
