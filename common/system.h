@@ -179,6 +179,9 @@ int32_t SearchNext(TSearchRec& rec);
 void SearchClose(TSearchRec& rec);
 bool MakeFolder(std::string_view name);
 bool IsExistingFile(std::string_view name);
+// True when both names lead to one existing folder, whatever the letter case
+// or links on the way.
+bool IsSameFolder(std::string_view first, std::string_view second);
 
 // ---- Memory and the run ----------------------------------------------------
 

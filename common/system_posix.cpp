@@ -207,6 +207,28 @@ struct Temporary {
 };
 std::vector<Temporary> temporaries;
 
+// The temporary being written, kept where a signal handler can reach it: a
+// run stopped by Ctrl-C or a kill leaves no half-written file behind.
+constexpr size_t MaxHostPath = 4096;
+std::array<char, MaxHostPath> signalledTemporary{};
+volatile sig_atomic_t hasSignalledTemporary = 0;
+
+constexpr std::array<int, 3> StopSignals = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void RemoveTemporaryAndStop(int signalNumber) {
+  if (hasSignalledTemporary != 0) unlink(signalledTemporary.data());
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+}
+
+void WatchTemporary(const std::string& path) {
+  hasSignalledTemporary = 0;
+  if (path.size() >= signalledTemporary.size()) return;
+  std::copy(path.begin(), path.end(), signalledTemporary.begin());
+  signalledTemporary[path.size()] = '\0';
+  hasSignalledTemporary = 1;
+}
+
 bool IsShared(const struct stat& status, bool writing) {
   return std::any_of(openFiles.begin(), openFiles.end(), [&](const OpenRecord& record) {
     return record.device == status.st_dev && record.inode == status.st_ino &&
@@ -469,6 +491,13 @@ bool IsExistingFile(std::string_view name) {
   return stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
 }
 
+bool IsSameFolder(std::string_view first, std::string_view second) {
+  struct stat a {};
+  struct stat b {};
+  return stat(HostPath(first).c_str(), &a) == 0 && stat(HostPath(second).c_str(), &b) == 0 &&
+         S_ISDIR(a.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 // ---- Checked files -----------------------------------------------------------
 
 void OpenExisting(TCheckedFile& file, std::string_view name, const Site& site) {
@@ -505,9 +534,18 @@ void CreateTemporary(TCheckedFile& file, std::string_view target, const Site& si
   if (const int32_t code = RefusesWriting(targetPath); code != 0) RaiseInOut(code, site);
   for (int attempt = 1; attempt <= MaxTemporaryAttempts; ++attempt) {
     const std::string path = targetPath + ".~" + std::to_string(attempt);
+    // No stopping signal between the file's creation and its being watched.
+    sigset_t stops;
+    sigset_t before;
+    sigemptyset(&stops);
+    for (const int stop : StopSignals) sigaddset(&stops, stop);
+    sigprocmask(SIG_BLOCK, &stops, &before);
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST) continue;
-    if (fd < 0) RaiseInOut(OpeningCode(errno, path), site);
+    const int error = errno;
+    if (fd >= 0) WatchTemporary(path);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    if (fd < 0 && error == EEXIST) continue;
+    if (fd < 0) RaiseInOut(OpeningCode(error, path), site);
     temporaries.push_back({path});
     const int32_t code = AdoptDescriptor(file, fd, true, false);
     if (code != 0) RaiseInOut(code, site);
@@ -526,6 +564,7 @@ void CommitTemporary(TCheckedFile& file, const Site& site) {
   if (rename(file.temporaryPath.c_str(), file.targetPath.c_str()) != 0) {
     RaiseInOut(CodeOf(errno), site);
   }
+  hasSignalledTemporary = 0;
   std::erase_if(temporaries, [&file](const Temporary& t) { return t.path == file.temporaryPath; });
   NoteCreated(file.targetPath);
   file.temporaryPath.clear();
@@ -568,6 +607,9 @@ void CloseChecked(TCheckedFile& file, const Site& site) {
 std::vector<std::string> platform::StartProcess(int argc, char** argv) {
   // A closed pipe makes writes fail instead of killing the process.
   signal(SIGPIPE, SIG_IGN);
+  for (const int stop : StopSignals) {
+    if (signal(stop, RemoveTemporaryAndStop) == SIG_IGN) signal(stop, SIG_IGN);  // stays ignored
+  }
   std::vector<std::string> arguments;
   for (int i = 0; i < argc; ++i) {
     // An empty argument counts as none, as "" does on a Windows command line.
@@ -601,6 +643,7 @@ std::string platform::ModulePath() {
 }
 
 void platform::ReleaseRun() {
+  hasSignalledTemporary = 0;
   for (const Temporary& temporary : temporaries) unlink(temporary.path.c_str());
   temporaries.clear();
   for (const OpenRecord& record : openFiles) close(record.fd);

@@ -176,6 +176,32 @@ bool IsExistingFile(std::string_view name) {
   return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+namespace {
+
+// The volume and file index of an existing folder, which name it whatever
+// the letter case or links on the way; false when the name is no folder.
+bool FolderIdentity(std::string_view name, BY_HANDLE_FILE_INFORMATION& info) {
+  const std::string used(name.substr(0, MaxPathLength));
+  // No access asked, only the identity; backup semantics let a folder open.
+  const HANDLE handle =
+      CreateFileA(used.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  return known && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+bool IsSameFolder(std::string_view first, std::string_view second) {
+  BY_HANDLE_FILE_INFORMATION a{};
+  BY_HANDLE_FILE_INFORMATION b{};
+  return FolderIdentity(first, a) && FolderIdentity(second, b) &&
+         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
 // ---- Checked files -------------------------------------------------------------
 
 void OpenExisting(TCheckedFile& file, std::string_view name, const Site& site) {

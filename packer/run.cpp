@@ -7,7 +7,9 @@
 std::string TargetName;
 int32_t EntryCount = 0;
 int32_t DataTotal = 0;
+int32_t UnlistedFolders = 0;
 std::array<TIndexEntry, MaxEntries> EntryTable;
+std::array<std::string, MaxEntries> PathTable;
 
 namespace {
 
@@ -26,10 +28,10 @@ void WriteIndex(TCheckedFile& archive) {
 
 void WriteData(TCheckedFile& archive, uint8_t* buffer) {
   for (int32_t i = 0; i < EntryCount; ++i) {
-    const std::string path = NameOf(EntryTable[i]);
-    PutLine({"Adding ", path, "..."});
+    // Written before the opening, so that it names the file whose opening fails.
+    PutLine({"Adding ", PathTable[i], "..."});
     TCheckedFile source;
-    OpenExisting(source, path);
+    OpenExisting(source, PathTable[i]);
     CopyData(source, archive, EntryTable[i].size, buffer);
     CloseChecked(source);
   }
@@ -57,6 +59,7 @@ void WriteArchive() {
       std::string(OutputFolder) + "\\" + TargetName + std::string(ArchiveExtension);
   EntryCount = 0;
   DataTotal = 0;
+  UnlistedFolders = 0;
   ScanFolder("", false);
   // Written under a temporary name, so a failed run leaves an earlier archive as it was.
   TCheckedFile archive;
@@ -64,6 +67,7 @@ void WriteArchive() {
   WriteIndex(archive);
   WriteData(archive, buffer.get());
   CommitTemporary(archive);
+  if (UnlistedFolders > 0) ExitWith(1);
 }
 
 int RunPacker() {

@@ -31,6 +31,7 @@ void AddFile(const std::string& path, const TSearchRec& rec) {
       int64_t{HeaderSize} + int64_t{IndexEntrySize} * EntryCount + DataTotal + rec.size;
   if (archiveSize > MaxArchiveSize) Refuse("Archive would pass 2147483647 bytes", path);
 
+  PathTable[EntryCount - 1] = path;
   TIndexEntry& entry = EntryTable[EntryCount - 1];
   SetName(entry, path);
   entry.size = rec.size;
@@ -43,6 +44,11 @@ void AddFile(const std::string& path, const TSearchRec& rec) {
 void ScanFolder(const std::string& folder, bool nested) {
   TSearchRec rec;
   int32_t result = SearchFirst(nested ? folder + "\\*.*" : "*.*", faAnyFile, rec);
+  if (result != 0 && result != ErrorCode::FileNotFound && result != ErrorCode::NoMoreFiles) {
+    // Its files would be missing without a word; the run says so and fails.
+    PutLine({"Skipping ", nested ? folder : ".", ": the folder cannot be listed"});
+    ++UnlistedFolders;
+  }
   while (result == 0) {
     const std::string path = nested ? folder + "\\" + rec.name : rec.name;
     if ((rec.attr & faNotRegular) != 0) {
@@ -52,6 +58,9 @@ void ScanFolder(const std::string& folder, bool nested) {
         // the archive's own folder, and the folder and its parent
       } else if ((rec.attr & faLinkLoop) != 0) {
         PutLine({"Skipping ", path, ": a link back into the tree"});
+      } else if (IsSameFolder(path, OutputFolder)) {
+        // The archive's folder under another name (letter case, a link): never packed.
+        PutLine({"Skipping ", path, ": the folder of the archive"});
       } else {
         CheckName(rec.name, path);
         ScanFolder(path, true);

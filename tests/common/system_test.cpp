@@ -28,6 +28,18 @@ TEST(SplitCommandLine, SplitsAsTheWindowsRunTimeDoes) {
       {"prog \"unclosed run", {"prog", "unclosed run"}},
       {std::string("prog a\0b", 8), {"prog", "a"}},
       {"", {}},
+      // Empty pairs where an argument would begin, however many, make none.
+      {"prog \"\" \"\" x", {"prog", "x"}},
+      {"prog \"\"\"\"x", {"prog", "x"}},
+      {"prog \"\"", {"prog"}},
+      // A quoted run that is not an empty pair at the start keeps its blanks.
+      {"prog \" \"", {"prog", " "}},
+      {"prog a\"\" b", {"prog", "a", "b"}},
+      {"prog a\"", {"prog", "a"}},
+      {"prog \"a\tb\" c", {"prog", "a\tb", "c"}},
+      {"prog \"x\"\"", {"prog", "x"}},
+      {"\"my prog\"", {"my prog"}},
+      {"prog \\\"a b\\\"", {"prog", "\\a b\\"}},  // no escape character
   };
   for (const Case& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.words) << c.line;
 }
@@ -36,6 +48,15 @@ TEST(UpperAscii, ChangesOnlyAsciiLetters) {
   EXPECT_EQ(UpperAscii("data.gob"), "DATA.GOB");
   EXPECT_EQ(UpperAscii("\xE9t\xE9_z{"), "\xE9T\xE9_Z{");
   EXPECT_EQ(UpperAscii(""), "");
+  // Every byte: only a..z move, by 0x20; the zero byte and 0x80..0xFF stay.
+  std::string all;
+  for (int byte = 0; byte < 256; ++byte) all += static_cast<char>(byte);
+  const std::string upper = UpperAscii(all);
+  ASSERT_EQ(upper.size(), 256u);
+  for (int byte = 0; byte < 256; ++byte) {
+    const int expected = byte >= 'a' && byte <= 'z' ? byte - 0x20 : byte;
+    EXPECT_EQ(static_cast<uint8_t>(upper[byte]), expected) << byte;
+  }
 }
 
 TEST(FormatInteger, SignedDecimalWithoutPadding) {

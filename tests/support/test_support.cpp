@@ -1,10 +1,12 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -44,13 +46,6 @@ std::string SpilletPath() {
   return FromEnvironment("SPILLET_EXE", SPILLET_PATH);
 }
 
-std::string BundraModule() {
-  return fs::path(BundraPath()).filename().string();
-}
-std::string SpilletModule() {
-  return fs::path(SpilletPath()).filename().string();
-}
-
 bool TargetIsWindows() {
   return FromEnvironment("TEST_TARGET", "") == "windows";
 }
@@ -73,8 +68,16 @@ std::string HostName(std::string_view programBytes) {
   return utf8;
 }
 
-RunResult RunProgram(const std::string& program, const fs::path& folder,
-                     const std::vector<std::string>& arguments, Output output) {
+namespace {
+
+// A limit on the program's resources; 0 for none.
+struct Limits {
+  uint64_t fileSize = 0;
+  uint64_t openFiles = 0;
+};
+
+RunResult Launch(const std::string& program, const fs::path& folder,
+                 const std::vector<std::string>& arguments, Output output, Limits limits) {
   std::vector<std::string> command;
   const std::string launcher = FromEnvironment("TEST_LAUNCHER", "");
   if (!launcher.empty()) command.push_back(launcher);
@@ -88,7 +91,13 @@ RunResult RunProgram(const std::string& program, const fs::path& folder,
   const int outputFd = mkstemp(outputPattern);
   unlink(outputPattern);
   int pipeFds[2] = {-1, -1};
-  if (output == Output::Pipe && pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+  const bool usesPipe = output == Output::Pipe || output == Output::BrokenPipe;
+  if (usesPipe && pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+  if (output == Output::BrokenPipe) {
+    // Nobody will ever read: every write to the pipe fails.
+    close(pipeFds[0]);
+    pipeFds[0] = -1;
+  }
 
   const pid_t child = fork();
   if (child == 0) {
@@ -96,9 +105,22 @@ RunResult RunProgram(const std::string& program, const fs::path& folder,
     const int nullFd = open("/dev/null", O_RDONLY);
     dup2(nullFd, STDIN_FILENO);
     if (output == Output::File) dup2(outputFd, STDOUT_FILENO);
-    if (output == Output::Pipe) dup2(pipeFds[1], STDOUT_FILENO);
+    if (usesPipe) dup2(pipeFds[1], STDOUT_FILENO);
     if (output == Output::Closed) close(STDOUT_FILENO);
+    if (output == Output::DevNull) dup2(open("/dev/null", O_WRONLY), STDOUT_FILENO);
     if (pipeFds[0] >= 0) close(pipeFds[0]);
+    if (limits.fileSize != 0) {
+      // A write past the limit then fails with EFBIG instead of killing the program.
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{limits.fileSize, limits.fileSize};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (limits.openFiles != 0) {
+      // Only the standard descriptors count against the limit.
+      close_range(3, ~0u, 0);
+      const rlimit limit{limits.openFiles, limits.openFiles};
+      setrlimit(RLIMIT_NOFILE, &limit);
+    }
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -110,6 +132,7 @@ RunResult RunProgram(const std::string& program, const fs::path& folder,
     while ((got = read(pipeFds[0], chunk, sizeof chunk)) > 0) result.output.append(chunk, got);
     close(pipeFds[0]);
   }
+  if (output == Output::BrokenPipe) close(pipeFds[1]);
   int status = 0;
   waitpid(child, &status, 0);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -121,6 +144,13 @@ RunResult RunProgram(const std::string& program, const fs::path& folder,
   }
   close(outputFd);
   return result;
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::string& program, const fs::path& folder,
+                     const std::vector<std::string>& arguments, Output output) {
+  return Launch(program, folder, arguments, output, Limits{});
 }
 
 RunResult RunBundra(const fs::path& folder, const std::vector<std::string>& arguments,
@@ -208,4 +238,44 @@ std::vector<std::pair<std::string, std::string>> TreeContents(const fs::path& ro
   }
   std::sort(files.begin(), files.end());
   return files;
+}
+
+RunResult RunBundraWithFileLimit(const fs::path& folder, const std::vector<std::string>& arguments,
+                                 uint64_t maxFileBytes) {
+  return Launch(BundraPath(), folder, arguments, Output::File, Limits{maxFileBytes, 0});
+}
+
+RunResult RunBundraWithOpenFileLimit(const fs::path& folder,
+                                     const std::vector<std::string>& arguments, uint64_t maxOpen) {
+  return Launch(BundraPath(), folder, arguments, Output::File, Limits{0, maxOpen});
+}
+
+std::string ModuleFileName(const std::string& program) {
+  return fs::path(program).filename().string();
+}
+
+std::vector<std::string> FolderNames(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+testing::AssertionResult IsFailureReport(const std::string& output, const std::string& before,
+                                         const std::string& module, const std::string& message,
+                                         std::string* address) {
+  const std::string head = before + "Exception EInOutError in module " + module + " at ";
+  const std::string tail = ".\n" + message + "\r\n";
+  const auto failure = [&output]() {
+    return testing::AssertionFailure() << "output was:\n" << testing::PrintToString(output);
+  };
+  if (output.size() != head.size() + 8 + tail.size()) return failure();
+  if (output.compare(0, head.size(), head) != 0) return failure();
+  if (output.compare(head.size() + 8, tail.size(), tail) != 0) return failure();
+  const std::string digits = output.substr(head.size(), 8);
+  if (digits.find_first_not_of("0123456789ABCDEF") != std::string::npos) return failure();
+  if (address != nullptr) *address = digits;
+  return testing::AssertionSuccess();
 }

@@ -1,6 +1,8 @@
 // Helpers for tests that run the built programs in temporary folders.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -23,7 +25,9 @@ class TempFolder {
   fs::path path_;
 };
 
-enum class Output { File, Pipe, Closed };
+// Where the program's standard output goes: a file, a pipe that is read, a
+// closed descriptor, /dev/null (a character device), or a pipe nobody reads.
+enum class Output { File, Pipe, Closed, DevNull, BrokenPipe };
 
 struct RunResult {
   int exitCode = -1;
@@ -34,11 +38,6 @@ struct RunResult {
 // SPILLET_EXE; TEST_LAUNCHER (such as "wine") runs them when set.
 std::string BundraPath();
 std::string SpilletPath();
-// The failure report's module name: the program's own file name ("bundra",
-// or "BUNDRA.EXE" on Windows).
-std::string BundraModule();
-std::string SpilletModule();
-
 // True when the programs under test are Windows programs (env TEST_TARGET=windows,
 // run under Wine): there the file system decides letter case, listing order and
 // what a link is, and names reach the host's disk in its own encoding.
@@ -86,3 +85,24 @@ std::string BuildArchive(const std::vector<std::pair<std::string, std::string>>&
 
 // Every regular file below a folder, by relative path ("/" separated), with its contents.
 std::vector<std::pair<std::string, std::string>> TreeContents(const fs::path& root);
+
+// Runs bundra with the size of every file it writes limited (RLIMIT_FSIZE):
+// a write past the limit fails as on a full disk, and nothing larger is written.
+RunResult RunBundraWithFileLimit(const fs::path& folder, const std::vector<std::string>& arguments,
+                                 uint64_t maxFileBytes);
+// Runs bundra allowed maxOpen descriptors (RLIMIT_NOFILE), standard ones included.
+RunResult RunBundraWithOpenFileLimit(const fs::path& folder,
+                                     const std::vector<std::string>& arguments, uint64_t maxOpen);
+
+// The module name a failure report of that program shows: its file name.
+std::string ModuleFileName(const std::string& program);
+
+// The names in a folder, sorted.
+std::vector<std::string> FolderNames(const fs::path& folder);
+
+// Whether output is `before`, then the report of an EInOutError:
+// "Exception EInOutError in module <module> at <8 upper-case hex digits>.\n<message>\r\n".
+// The address goes to *address when given.
+testing::AssertionResult IsFailureReport(const std::string& output, const std::string& before,
+                                         const std::string& module, const std::string& message,
+                                         std::string* address = nullptr);
