@@ -37,5 +37,6 @@ int32_t platform::InjectedFault(Operation operation) {
   if (++state.counted != state.plan.failAt) return 0;
   state.hit = true;
   state.hitAt = operation;
+  if (state.plan.action != nullptr) state.plan.action();
   return state.plan.code;
 }

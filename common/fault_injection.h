@@ -10,6 +10,9 @@ struct FaultPlan {
   uint32_t operations = 0;  // the platform::Operation bits that are counted
   int64_t failAt = 0;       // the counted operation that fails, from 1; 0 for none
   int32_t code = 0;         // the error code it fails with, or platform::ShortTransfer
+  // Called just before that operation, to change the world under the run
+  // (a file shrinks, vanishes); with code 0 the operation then goes ahead.
+  void (*action)() = nullptr;
 };
 
 constexpr uint32_t AllOperations = 0x1FF;

@@ -208,10 +208,12 @@ TEST(FaultInjection, SpilletLosesNothingWhateverOperationFails) {
         }
       }
       // Nothing beyond the entries was created.
-      for (const auto& [path, data] : TreeContents(folder.path())) {
-        const bool known = path == "DATA.GOB" ||
-                           std::any_of(SourceFiles.begin(), SourceFiles.end(),
-                                       [&path](const auto& file) { return file.first == path; });
+      for (const auto& file : TreeContents(folder.path())) {
+        const std::string& path = file.first;
+        const bool known = path == "DATA.GOB" || std::any_of(SourceFiles.begin(), SourceFiles.end(),
+                                                             [&path](const auto& source) {
+                                                               return source.first == path;
+                                                             });
         EXPECT_TRUE(known) << context << " " << path;
       }
     }
