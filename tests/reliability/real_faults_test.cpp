@@ -1,103 +1,18 @@
 // Faults as a user meets them, on the built programs: a full disk, standard
 // output closed or a broken pipe, memory exhausted; and, in-process, a file
 // that changes between the scan and the copy.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <functional>
-#include <regex>
-#include <thread>
 
 #include "fault_injection.h"
 #include "in_process.h"
+#include "limited_run.h"
 #include "test_support.h"
 
 namespace {
-
-enum class Stdout { File, Closed, BrokenPipe };
-
-struct Limits {
-  rlim_t fileSize = RLIM_INFINITY;
-  rlim_t addressSpace = RLIM_INFINITY;
-};
-
-constexpr auto HangLimit = std::chrono::seconds(60);
-
-// Runs a built program under resource limits; exit code -2 means it hung.
-RunResult RunLimited(const std::string& program, const fs::path& folder,
-                     const std::vector<std::string>& arguments, Limits limits,
-                     Stdout output = Stdout::File) {
-  std::vector<std::string> words = {program};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  char outputPattern[] = "/tmp/gobtest-output-XXXXXX";
-  const int outputFd = mkstemp(outputPattern);
-  unlink(outputPattern);
-  int pipeFds[2] = {-1, -1};
-  if (output == Stdout::BrokenPipe) {
-    if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
-    close(pipeFds[0]);  // nobody will ever read
-  }
-  const pid_t child = fork();
-  if (child == 0) {
-    if (chdir(folder.c_str()) != 0) _exit(126);
-    const int nullFd = open("/dev/null", O_RDWR);
-    dup2(nullFd, STDIN_FILENO);
-    dup2(nullFd, STDERR_FILENO);  // the loader's complaints under a memory limit
-    if (output == Stdout::File) dup2(outputFd, STDOUT_FILENO);
-    if (output == Stdout::BrokenPipe) dup2(pipeFds[1], STDOUT_FILENO);
-    if (output == Stdout::Closed) close(STDOUT_FILENO);
-    // Past the file-size limit a write then fails with EFBIG instead of killing.
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit fileSize{limits.fileSize, limits.fileSize};
-    const rlimit addressSpace{limits.addressSpace, limits.addressSpace};
-    setrlimit(RLIMIT_FSIZE, &fileSize);
-    setrlimit(RLIMIT_AS, &addressSpace);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  if (pipeFds[1] >= 0) close(pipeFds[1]);
-  RunResult result;
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + HangLimit;
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      close(outputFd);
-      result.exitCode = -2;
-      return result;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  lseek(outputFd, 0, SEEK_SET);
-  char chunk[4096];
-  ssize_t got;
-  while ((got = read(outputFd, chunk, sizeof chunk)) > 0) {
-    result.output.append(chunk, static_cast<size_t>(got));
-  }
-  close(outputFd);
-  return result;
-}
-
-// The message of the failure report that ends the output, or "" without one.
-std::string ReportMessage(const std::string& output) {
-  static const std::regex report(
-      "Exception (EInOutError|EOutOfMemory) in module [^ ]+ at [0-9A-F]{8}\\.\n([^\r\n]*)\r\n$");
-  std::smatch match;
-  return std::regex_search(output, match, report) ? match[2].str() : "";
-}
 
 std::vector<std::string> Listing(const fs::path& folder) {
   std::vector<std::string> names;
@@ -189,18 +104,6 @@ TEST(RealFaults, StandardOutputClosedOrBrokenEndsWithExitCodeOne) {
   }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool AddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool AddressSanitizer = true;
-#else
-constexpr bool AddressSanitizer = false;
-#endif
-#else
-constexpr bool AddressSanitizer = false;
-#endif
-
 // Runs the program under address-space limits rising from where it cannot
 // even be loaded to where it completes. Every run that started must either
 // complete or end with "Out of memory." and exit code 1: never crash.
@@ -232,7 +135,7 @@ int RunUnderRisingMemoryLimits(const std::function<RunResult(rlim_t)>& run,
 }
 
 TEST(RealFaults, MemoryExhaustedGivesOutOfMemory) {
-  if (AddressSanitizer) GTEST_SKIP() << "the sanitizer's shadow memory needs terabytes";
+  if (UnderAddressSanitizer()) GTEST_SKIP() << "the sanitizer's shadow memory needs terabytes";
   TempFolder tree;
   WriteFile(tree / "A.TXT", "hello");
   WriteFile(tree / "SUB/B.BIN", PatternBytes(70000));
