@@ -8,3 +8,5 @@ if [ "${CI:-}" = "true" ]; then werror=ON; fi
 cmake -S . -B "$build" -DWARNINGS_AS_ERRORS="$werror"
 cmake --build "$build" -j "$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+bash scripts/test-sanitizers.sh
+bash scripts/fuzz-short.sh

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iostream>
 
 #include "fault_injection.h"
 #include "in_process.h"
@@ -118,8 +119,10 @@ int RunUnderRisingMemoryLimits(const std::function<RunResult(rlim_t)>& run,
   while (enough < Ceiling && run(enough).exitCode != 0) enough += Coarse;
   EXPECT_LT(enough, Ceiling) << "never completes";
   int outOfMemory = 0;
+  int runs = 0;
   for (rlim_t limit = enough > (1 << 20) ? enough - (1 << 20) : 0; limit <= enough; limit += Fine) {
     const RunResult result = run(limit);
+    ++runs;
     const std::string context = "limit " + std::to_string(limit) + "\n" + result.output;
     if (result.exitCode == 127) {
       EXPECT_EQ(result.output, "") << context;  // the loader could not map the program
@@ -131,6 +134,7 @@ int RunUnderRisingMemoryLimits(const std::function<RunResult(rlim_t)>& run,
       expectComplete(result);
     }
   }
+  std::cout << "[ memory  ] " << runs << " limits, " << outOfMemory << " runs out of memory\n";
   return outOfMemory;
 }
 
