@@ -8,13 +8,28 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
-#include <source_location>
 #include <string>
 #include <string_view>
 #include <vector>
 
 // Where a checked operation was called from; it becomes the report's address.
-using Site = std::source_location;
+// Made from the compilers' builtins, as std::source_location is: clang 14
+// cannot build the standard library's version.
+class Site {
+ public:
+  // In a default argument, the place of the call that uses the default.
+  static constexpr Site current(const char* file = __builtin_FILE(),
+                                uint32_t line = __builtin_LINE()) {
+    return Site(file, line);
+  }
+  constexpr const char* file_name() const { return file_; }
+  constexpr uint32_t line() const { return line_; }
+
+ private:
+  constexpr Site(const char* file, uint32_t line) : file_(file), line_(line) {}
+  const char* file_;
+  uint32_t line_;
+};
 
 // ---- Failure kinds ---------------------------------------------------------
 

@@ -9,3 +9,5 @@ cmake -S . -B "$build" -DWARNINGS_AS_ERRORS="$werror"
 cmake --build "$build" -j "$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
 BUILD_DIR="$build" bash scripts/test-packages.sh
+bash scripts/test-sanitizers.sh
+bash scripts/fuzz-short.sh
