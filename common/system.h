@@ -196,6 +196,10 @@ bool IsExistingFile(std::string_view name);
 // True when both names lead to one existing folder, whatever the letter case
 // or links on the way.
 bool IsSameFolder(std::string_view first, std::string_view second);
+// True when a file of that relative name, and the folders on its way, would
+// be made below the current folder: false for an absolute name, a ".." part,
+// or a link on the way (or at the end) that leads elsewhere.
+bool IsBelowCurrentFolder(std::string_view name);
 
 // ---- Memory and the run ----------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <list>
 #include <optional>
 #include <unordered_map>
@@ -526,6 +527,40 @@ bool IsSameFolder(std::string_view first, std::string_view second) {
   struct stat b {};
   return stat(HostPath(first).c_str(), &a) == 0 && stat(HostPath(second).c_str(), &b) == 0 &&
          S_ISDIR(a.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool IsBelowCurrentFolder(std::string_view name) {
+  if (name.empty()) return true;  // names no file
+  const std::string path = HostPath(name.substr(0, MaxPathLength));
+  if (path.empty() || path.front() == '/') return false;
+  // Only a link among the parts that exist can lead elsewhere.
+  std::string prefix;
+  std::string deepest;
+  bool throughLink = false;
+  size_t start = 0;
+  while (start < path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string_view part(path.data() + start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") return false;
+    prefix = Join(prefix, part);
+    struct stat status {};
+    if (lstat(prefix.c_str(), &status) != 0) break;
+    throughLink = throughLink || S_ISLNK(status.st_mode);
+    deepest = prefix;
+  }
+  if (!throughLink) return true;
+  // A broken link has no real path: what it names would be made wherever it points.
+  const std::unique_ptr<char, decltype(&free)> real(realpath(deepest.c_str(), nullptr), &free);
+  const std::unique_ptr<char, decltype(&free)> here(realpath(".", nullptr), &free);
+  if (!real || !here) return false;
+  const std::string_view target(real.get());
+  const std::string_view folder(here.get());
+  if (folder == "/") return true;
+  return target == folder || (target.starts_with(folder) && target.size() > folder.size() &&
+                              target[folder.size()] == '/');
 }
 
 // ---- Checked files -----------------------------------------------------------
