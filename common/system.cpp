@@ -4,6 +4,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -76,11 +77,47 @@ void RaiseInOut(int32_t code, const Site& site) {
 // ---- Command line and texts ------------------------------------------------
 
 namespace {
+
 std::vector<std::string> arguments;  // the program's own name first
+bool startedOutOfMemory = false;     // the arguments could not be taken
+
+// Memory held back while the layer runs and given up at the first failed
+// allocation, so that the failure itself (the exception object, the
+// report's texts) still finds room: without it, a process that meets its
+// memory limit cannot even throw, and aborts instead of reporting.
+// Taken with malloc, which fails without throwing.
+constexpr size_t MemoryReserveSize = 64 * 1024;
+void* memoryReserve = nullptr;
+const char* startName = "";  // argv[0], for a report that cannot allocate
+
+void GiveUpReserve() {
+  std::free(memoryReserve);
+  memoryReserve = nullptr;
+  std::set_new_handler(nullptr);
+  throw std::bad_alloc();
 }
 
+bool HoldReserve() {
+  if (memoryReserve == nullptr) memoryReserve = std::malloc(MemoryReserveSize);
+  if (memoryReserve == nullptr) return false;
+  std::set_new_handler(GiveUpReserve);
+  return true;
+}
+
+}  // namespace
+
 void StartLayer(int argc, char** argv) {
-  arguments = platform::StartProcess(argc, argv);
+  startName = argc > 0 ? argv[0] : "";
+  startedOutOfMemory = !HoldReserve();
+  if (startedOutOfMemory) return;
+  // Not yet inside a run: a failure here is reported when the run starts.
+  try {
+    arguments = platform::StartProcess(argc, argv);
+    startedOutOfMemory = false;
+  } catch (const std::bad_alloc&) {
+    arguments.clear();
+    startedOutOfMemory = true;
+  }
 }
 
 std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
@@ -218,8 +255,18 @@ std::unique_ptr<uint8_t[]> AllocateBuffer(size_t size, const Site& site) {
   return block;
 }
 
+namespace {
+constexpr size_t MaxModuleName = 63;
+
+std::array<char, 9> HexAddress(uint32_t address) {
+  std::array<char, 9> digits{};
+  constexpr char HexDigits[] = "0123456789ABCDEF";
+  for (int i = 0; i < 8; ++i) digits[i] = HexDigits[(address >> (28 - 4 * i)) & 0xF];
+  return digits;
+}
+}  // namespace
+
 std::string ModuleName() {
-  constexpr size_t MaxModuleName = 63;
   std::string path = platform::ModulePath();
   const size_t separator = path.find_last_of("/\\");
   if (separator != std::string::npos) path.erase(0, separator + 1);
@@ -228,9 +275,7 @@ std::string ModuleName() {
 }
 
 std::string FormatFailureReport(const Exception& failure, std::string_view moduleName) {
-  std::array<char, 9> address{};
-  constexpr char HexDigits[] = "0123456789ABCDEF";
-  for (int i = 0; i < 8; ++i) address[i] = HexDigits[(failure.Address() >> (28 - 4 * i)) & 0xF];
+  const std::array<char, 9> address = HexAddress(failure.Address());
   const std::string& message = failure.Message();
   const bool addDot = !message.empty() && message.back() != '.';
   return std::string("Exception ") + failure.KindName() + " in module " + std::string(moduleName) +
@@ -251,13 +296,38 @@ int Report(const Exception& failure) {
   return 1;
 }
 
+// The report of a run that cannot even hold its memory reserve: nothing can
+// be allocated or thrown, so it is put together in fixed storage, with the
+// program's name as it was started.
+int ReportWithoutMemory() {
+  std::array<char, 160> text{};
+  size_t length = 0;
+  const auto append = [&text, &length](std::string_view piece) {
+    const size_t take = std::min(piece.size(), text.size() - length);
+    std::memcpy(text.data() + length, piece.data(), take);
+    length += take;
+  };
+  std::string_view name = startName;
+  const size_t separator = name.find_last_of("/\\");
+  if (separator != std::string_view::npos) name.remove_prefix(separator + 1);
+  append("Exception EOutOfMemory in module ");
+  append(name.substr(0, MaxModuleName));
+  append(" at ");
+  append(HexAddress(UnplacedAddress).data());
+  append(".\nOut of memory.\r\n");
+  platform::ConsoleWrite(text.data(), length);
+  return 1;
+}
+
 }  // namespace
 
 int RunGuarded(void (*job)()) {
   console = Console{};
   platform::ReleaseRun();
+  if (!HoldReserve()) return ReportWithoutMemory();
   int code = 0;
   try {
+    if (startedOutOfMemory) throw EOutOfMemory(UnplacedAddress);
     job();
   } catch (const ExitSignal& signal) {
     code = signal.code;

@@ -9,13 +9,28 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
-#include <source_location>
 #include <string>
 #include <string_view>
 #include <vector>
 
 // Where a checked operation was called from; it becomes the report's address.
-using Site = std::source_location;
+// Made from the compilers' builtins, as std::source_location is: clang 14
+// cannot build the standard library's version.
+class Site {
+ public:
+  // In a default argument, the place of the call that uses the default.
+  static constexpr Site current(const char* file = __builtin_FILE(),
+                                uint32_t line = __builtin_LINE()) {
+    return Site(file, line);
+  }
+  constexpr const char* file_name() const { return file_; }
+  constexpr uint32_t line() const { return line_; }
+
+ private:
+  constexpr Site(const char* file, uint32_t line) : file_(file), line_(line) {}
+  const char* file_;
+  uint32_t line_;
+};
 
 // ---- Failure kinds ---------------------------------------------------------
 
@@ -182,6 +197,10 @@ bool IsExistingFile(std::string_view name);
 // True when both names lead to one existing folder, whatever the letter case
 // or links on the way.
 bool IsSameFolder(std::string_view first, std::string_view second);
+// True when a file of that relative name, and the folders on its way, would
+// be made below the current folder: false for an absolute name, a ".." part,
+// or a link on the way (or at the end) that leads elsewhere.
+bool IsBelowCurrentFolder(std::string_view name);
 
 // ---- Memory and the run ----------------------------------------------------
 

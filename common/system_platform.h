@@ -24,4 +24,23 @@ void ReleaseRun();
 // Given by the shared half: passes on what the console buffer holds; 0, or the error code.
 int32_t PassOnConsole();
 
+// The system operations at which a test can make the layer fail.
+enum class Operation : uint32_t {
+  Open = 1u << 0,        // opening or creating a file
+  Read = 1u << 1,        // reading from a file
+  Write = 1u << 2,       // writing to a file
+  Seek = 1u << 3,        // setting a file's position
+  Close = 1u << 4,       // closing a file
+  Rename = 1u << 5,      // putting a finished file in place
+  MakeFolder = 1u << 6,  // creating a folder
+  List = 1u << 7,        // reading a folder's entries
+  Console = 1u << 8,     // writing to standard output
+};
+// What InjectedFault answers for a read or write that is to move fewer bytes than asked.
+constexpr int32_t ShortTransfer = -1;
+// Given by the shared half; the platform half calls it before each such
+// operation. 0 in every normal run. Under a test's fault plan: the error code
+// the operation is to fail with instead of running, or ShortTransfer.
+int32_t InjectedFault(Operation operation);
+
 }  // namespace platform

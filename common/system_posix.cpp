@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <list>
 #include <optional>
 #include <unordered_map>
@@ -100,6 +101,31 @@ bool ListsBefore(const std::string& a, const std::string& b) {
   return asBytes(a) < asBytes(b);
 }
 
+// ---- Faults planned by tests -------------------------------------------------
+
+// Raises the error that a test planned for this operation, if any.
+void CheckInjected(platform::Operation operation, const Site& site) {
+  if (const int32_t code = platform::InjectedFault(operation); code != 0) RaiseInOut(code, site);
+}
+
+// The byte count a transfer asks the system for: fewer under a planned short transfer.
+size_t InjectedCount(platform::Operation operation, int32_t count, const Site& site) {
+  const int32_t code = platform::InjectedFault(operation);
+  if (code == platform::ShortTransfer) return static_cast<size_t>(count / 2);
+  if (code != 0) RaiseInOut(code, site);
+  return static_cast<size_t>(count);
+}
+
+// Closes a descriptor: 0, or the error code. A failed close has still released it.
+int32_t CloseDescriptor(int fd) {
+  const int closed = close(fd);
+  const int error = errno;
+  if (const int32_t code = platform::InjectedFault(platform::Operation::Close); code != 0) {
+    return code;
+  }
+  return closed == 0 ? 0 : CodeOf(error);
+}
+
 // ---- Names that ignore letter case -------------------------------------------
 
 // The names of a few recently searched folders by their upper-cased form, so
@@ -129,6 +155,7 @@ void Remember(FolderNames& names, const std::string& name) {
 
 FolderNames* LoadFolder(const std::string& folder) {
   if (FolderNames* cached = CachedFolder(folder)) return cached;
+  if (platform::InjectedFault(platform::Operation::List) != 0) return nullptr;
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
   if (dir == nullptr) return nullptr;
   FolderNames names{folder, {}};
@@ -396,6 +423,9 @@ SearchEntry Describe(int folderFd, const std::string& name, const Identity& fold
 // the fixed order. Returns 0 or the error code.
 int32_t ListFolder(const std::string& folder, std::string_view mask, uint32_t exclude,
                    SearchState& state) {
+  if (const int32_t code = platform::InjectedFault(platform::Operation::List); code != 0) {
+    return code;
+  }
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
   if (dir == nullptr) {
     return errno == ENOENT || errno == ENOTDIR ? ErrorCode::PathNotFound : CodeOf(errno);
@@ -471,6 +501,7 @@ void SearchClose(TSearchRec& rec) {
 bool MakeFolder(std::string_view name) {
   if (name.empty() || HasWildcard(name)) return false;
   const std::string path = HostPath(name.substr(0, MaxPathLength));
+  if (platform::InjectedFault(platform::Operation::MakeFolder) != 0) return false;
   if (mkdir(path.c_str(), 0777) != 0) return false;
   NoteCreated(path);
   return true;
@@ -498,6 +529,40 @@ bool IsSameFolder(std::string_view first, std::string_view second) {
          S_ISDIR(a.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+bool IsBelowCurrentFolder(std::string_view name) {
+  if (name.empty()) return true;  // names no file
+  const std::string path = HostPath(name.substr(0, MaxPathLength));
+  if (path.empty() || path.front() == '/') return false;
+  // Only a link among the parts that exist can lead elsewhere.
+  std::string prefix;
+  std::string deepest;
+  bool throughLink = false;
+  size_t start = 0;
+  while (start < path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string_view part(path.data() + start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") return false;
+    prefix = Join(prefix, part);
+    struct stat status {};
+    if (lstat(prefix.c_str(), &status) != 0) break;
+    throughLink = throughLink || S_ISLNK(status.st_mode);
+    deepest = prefix;
+  }
+  if (!throughLink) return true;
+  // A broken link has no real path: what it names would be made wherever it points.
+  const std::unique_ptr<char, decltype(&free)> real(realpath(deepest.c_str(), nullptr), &free);
+  const std::unique_ptr<char, decltype(&free)> here(realpath(".", nullptr), &free);
+  if (!real || !here) return false;
+  const std::string_view target(real.get());
+  const std::string_view folder(here.get());
+  if (folder == "/") return true;
+  return target == folder || (target.starts_with(folder) && target.size() > folder.size() &&
+                              target[folder.size()] == '/');
+}
+
 // ---- Checked files -----------------------------------------------------------
 
 void OpenExisting(TCheckedFile& file, std::string_view name, const Site& site) {
@@ -506,6 +571,7 @@ void OpenExisting(TCheckedFile& file, std::string_view name, const Site& site) {
   if (HasWildcard(used)) RaiseInOut(ErrorCode::InvalidName, site);
   const std::string path = HostPath(used);
   // Only read, so opened for reading only: read-only files open too.
+  CheckInjected(platform::Operation::Open, site);
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) RaiseInOut(OpeningCode(errno, path), site);
   const int32_t code = AdoptDescriptor(file, fd, false, false);
@@ -519,6 +585,7 @@ void CreateFresh(TCheckedFile& file, std::string_view name, const Site& site) {
   const std::string path = HostPath(used);
   if (const int32_t code = RefusesWriting(path); code != 0) RaiseInOut(code, site);
   // Not emptied by open(): a file open here must survive the refusal.
+  CheckInjected(platform::Operation::Open, site);
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) RaiseInOut(OpeningCode(errno, path), site);
   NoteCreated(path);
@@ -534,6 +601,7 @@ void CreateTemporary(TCheckedFile& file, std::string_view target, const Site& si
   if (const int32_t code = RefusesWriting(targetPath); code != 0) RaiseInOut(code, site);
   for (int attempt = 1; attempt <= MaxTemporaryAttempts; ++attempt) {
     const std::string path = targetPath + ".~" + std::to_string(attempt);
+    CheckInjected(platform::Operation::Open, site);
     // No stopping signal between the file's creation and its being watched.
     sigset_t stops;
     sigset_t before;
@@ -560,7 +628,8 @@ void CommitTemporary(TCheckedFile& file, const Site& site) {
   const int fd = Descriptor(file, site);
   file.open = false;
   Forget(fd);
-  if (close(fd) != 0) RaiseInOut(CodeOf(errno), site);
+  if (const int32_t code = CloseDescriptor(fd); code != 0) RaiseInOut(code, site);
+  CheckInjected(platform::Operation::Rename, site);
   if (rename(file.temporaryPath.c_str(), file.targetPath.c_str()) != 0) {
     RaiseInOut(CodeOf(errno), site);
   }
@@ -572,7 +641,8 @@ void CommitTemporary(TCheckedFile& file, const Site& site) {
 
 void ReadExact(TCheckedFile& file, void* buffer, int32_t count, const Site& site) {
   const int fd = Descriptor(file, site);
-  const ssize_t got = read(fd, buffer, static_cast<size_t>(count));
+  const size_t asked = InjectedCount(platform::Operation::Read, count, site);
+  const ssize_t got = read(fd, buffer, asked);
   if (got < 0) RaiseInOut(CodeOf(errno), site);
   if (got < count) RaiseInOut(ErrorCode::ReadPastEnd, site);
 }
@@ -583,7 +653,8 @@ void WriteExact(TCheckedFile& file, const void* buffer, int32_t count, const Sit
     // Data sent to standard output follow the lines written before them.
     if (const int32_t code = platform::PassOnConsole(); code != 0) RaiseInOut(code, site);
   }
-  const ssize_t put = write(fd, buffer, static_cast<size_t>(count));
+  const size_t asked = InjectedCount(platform::Operation::Write, count, site);
+  const ssize_t put = write(fd, buffer, asked);
   if (put < 0) RaiseInOut(CodeOf(errno), site);
   if (put < count) RaiseInOut(ErrorCode::ShortWrite, site);
 }
@@ -591,6 +662,7 @@ void WriteExact(TCheckedFile& file, const void* buffer, int32_t count, const Sit
 void SeekTo(TCheckedFile& file, int32_t position, const Site& site) {
   const int fd = Descriptor(file, site);
   if (position < 0) RaiseInOut(ErrorCode::NegativeSeek, site);
+  CheckInjected(platform::Operation::Seek, site);
   if (lseek(fd, position, SEEK_SET) < 0) RaiseInOut(CodeOf(errno), site);
 }
 
@@ -599,7 +671,7 @@ void CloseChecked(TCheckedFile& file, const Site& site) {
   file.open = false;
   if (file.standard) return;
   Forget(fd);
-  if (close(fd) != 0) RaiseInOut(CodeOf(errno), site);
+  if (const int32_t code = CloseDescriptor(fd); code != 0) RaiseInOut(code, site);
 }
 
 // ---- Process, console, end of run ----------------------------------------------
@@ -626,6 +698,7 @@ int32_t platform::ConsoleOpen(bool& immediate) {
 }
 
 int32_t platform::ConsoleWrite(const char* data, size_t size) {
+  if (const int32_t code = InjectedFault(Operation::Console); code != 0) return code;
   while (size > 0) {
     const ssize_t put = write(STDOUT_FILENO, data, size);
     if (put < 0 && errno == EINTR) continue;

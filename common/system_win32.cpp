@@ -25,6 +25,31 @@ int32_t LastError() {
   return static_cast<int32_t>(GetLastError());
 }
 
+// ---- Faults planned by tests -------------------------------------------------
+
+// Raises the error that a test planned for this operation, if any.
+void CheckInjected(platform::Operation operation, const Site& site) {
+  if (const int32_t code = platform::InjectedFault(operation); code != 0) RaiseInOut(code, site);
+}
+
+// The byte count a transfer asks the system for: fewer under a planned short transfer.
+DWORD InjectedCount(platform::Operation operation, int32_t count, const Site& site) {
+  const int32_t code = platform::InjectedFault(operation);
+  if (code == platform::ShortTransfer) return static_cast<DWORD>(count / 2);
+  if (code != 0) RaiseInOut(code, site);
+  return static_cast<DWORD>(count);
+}
+
+// Closes a file handle: 0, or the error code. A failed close has still released it.
+int32_t CloseFileHandle(HANDLE handle) {
+  const bool closed = CloseHandle(handle) != 0;
+  const int32_t error = closed ? 0 : LastError();
+  if (const int32_t code = platform::InjectedFault(platform::Operation::Close); code != 0) {
+    return code;
+  }
+  return error;
+}
+
 HANDLE HandleOf(const TCheckedFile& file) {
   return reinterpret_cast<HANDLE>(file.handle);
 }
@@ -59,6 +84,8 @@ void OpenStandard(TCheckedFile& file, DWORD which, const Site& site) {
 
 // Other programs may read the file while it is open here, never write it.
 HANDLE OpenHandle(const std::string& name, DWORD access, DWORD disposition, int32_t& code) {
+  code = platform::InjectedFault(platform::Operation::Open);
+  if (code != 0) return INVALID_HANDLE_VALUE;
   const HANDLE handle = CreateFileA(name.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
   code = handle == INVALID_HANDLE_VALUE ? LastError() : 0;
@@ -136,6 +163,9 @@ int32_t SearchFirst(std::string_view pattern, uint32_t attributes, TSearchRec& r
   SearchClose(rec);
   rec.excludeAttr = ~attributes & (faHidden | faSysFile | faVolumeId | faDirectory);
   const std::string name(pattern.substr(0, MaxPathLength));
+  if (const int32_t code = platform::InjectedFault(platform::Operation::List); code != 0) {
+    return code;
+  }
   WIN32_FIND_DATAA data{};
   const HANDLE handle = FindFirstFileA(name.c_str(), &data);
   if (handle == INVALID_HANDLE_VALUE) return LastError();
@@ -164,6 +194,7 @@ void SearchClose(TSearchRec& rec) {
 
 bool MakeFolder(std::string_view name) {
   const std::string used(name.substr(0, MaxPathLength));
+  if (platform::InjectedFault(platform::Operation::MakeFolder) != 0) return false;
   return CreateDirectoryA(used.c_str(), nullptr) != 0;
 }
 
@@ -200,6 +231,62 @@ bool IsSameFolder(std::string_view first, std::string_view second) {
   return FolderIdentity(first, a) && FolderIdentity(second, b) &&
          a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
          a.nFileIndexLow == b.nFileIndexLow;
+}
+
+namespace {
+
+// The path of an existing file or folder as the system resolves it, links
+// and letter case included; empty when it cannot be resolved (a broken link).
+std::string FinalPath(const std::string& name) {
+  const HANDLE handle =
+      CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return {};
+  std::array<char, 4 * MAX_PATH> path{};
+  const DWORD length =
+      GetFinalPathNameByHandleA(handle, path.data(), path.size(), FILE_NAME_NORMALIZED);
+  CloseHandle(handle);
+  if (length == 0 || length >= path.size()) return {};
+  return std::string(path.data(), length);
+}
+
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+}  // namespace
+
+bool IsBelowCurrentFolder(std::string_view name) {
+  if (name.empty()) return true;  // names no file
+  const std::string used(name.substr(0, MaxPathLength));
+  if (IsSeparator(used.front()) || used.find(':') != std::string::npos) return false;
+  // Only a link (a reparse point) among the parts that exist can lead elsewhere.
+  std::string prefix;
+  std::string deepest;
+  bool throughLink = false;
+  size_t start = 0;
+  while (start < used.size()) {
+    size_t end = start;
+    while (end < used.size() && !IsSeparator(used[end])) ++end;
+    const std::string_view part(used.data() + start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") return false;
+    if (!prefix.empty()) prefix += '\\';
+    prefix.append(part);
+    const DWORD attributes = GetFileAttributesA(prefix.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) break;
+    throughLink = throughLink || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    deepest = prefix;
+  }
+  if (!throughLink) return true;
+  // A broken link has no final path: what it names would be made wherever it points.
+  const std::string target = FinalPath(deepest);
+  const std::string folder = FinalPath(".");
+  if (target.empty() || folder.empty()) return false;
+  if (!target.starts_with(folder)) return false;
+  // Below it: the same folder, or a separator where its name ends (a drive's root ends in one).
+  return target.size() == folder.size() || folder.back() == '\\' || target[folder.size()] == '\\';
 }
 
 // ---- Checked files -------------------------------------------------------------
@@ -246,7 +333,8 @@ void CommitTemporary(TCheckedFile& file, const Site& site) {
   const HANDLE handle = Checked(file, site);
   file.open = false;
   Forget(handle);
-  if (!CloseHandle(handle)) RaiseInOut(LastError(), site);
+  if (const int32_t code = CloseFileHandle(handle); code != 0) RaiseInOut(code, site);
+  CheckInjected(platform::Operation::Rename, site);
   if (!MoveFileExA(file.temporaryPath.c_str(), file.targetPath.c_str(),
                    MOVEFILE_REPLACE_EXISTING)) {
     RaiseInOut(LastError(), site);
@@ -257,8 +345,9 @@ void CommitTemporary(TCheckedFile& file, const Site& site) {
 
 void ReadExact(TCheckedFile& file, void* buffer, int32_t count, const Site& site) {
   const HANDLE handle = Checked(file, site);
+  const DWORD asked = InjectedCount(platform::Operation::Read, count, site);
   DWORD got = 0;
-  if (!ReadFile(handle, buffer, static_cast<DWORD>(count), &got, nullptr)) {
+  if (!ReadFile(handle, buffer, asked, &got, nullptr)) {
     RaiseInOut(LastError(), site);
   }
   if (got < static_cast<DWORD>(count)) RaiseInOut(ErrorCode::ReadPastEnd, site);
@@ -270,8 +359,9 @@ void WriteExact(TCheckedFile& file, const void* buffer, int32_t count, const Sit
     // Data sent to standard output follow the lines written before them.
     if (const int32_t code = platform::PassOnConsole(); code != 0) RaiseInOut(code, site);
   }
+  const DWORD asked = InjectedCount(platform::Operation::Write, count, site);
   DWORD put = 0;
-  if (!WriteFile(handle, buffer, static_cast<DWORD>(count), &put, nullptr)) {
+  if (!WriteFile(handle, buffer, asked, &put, nullptr)) {
     RaiseInOut(LastError(), site);
   }
   if (put < static_cast<DWORD>(count)) RaiseInOut(ErrorCode::ShortWrite, site);
@@ -279,6 +369,7 @@ void WriteExact(TCheckedFile& file, const void* buffer, int32_t count, const Sit
 
 void SeekTo(TCheckedFile& file, int32_t position, const Site& site) {
   const HANDLE handle = Checked(file, site);
+  CheckInjected(platform::Operation::Seek, site);
   // No high part: a negative position is refused by the system (131).
   if (SetFilePointer(handle, position, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
     RaiseInOut(LastError(), site);
@@ -290,7 +381,7 @@ void CloseChecked(TCheckedFile& file, const Site& site) {
   file.open = false;
   if (file.standard) return;
   Forget(handle);
-  if (!CloseHandle(handle)) RaiseInOut(LastError(), site);
+  if (const int32_t code = CloseFileHandle(handle); code != 0) RaiseInOut(code, site);
 }
 
 // ---- Process, console, end of run ------------------------------------------------
@@ -319,6 +410,7 @@ int32_t platform::ConsoleOpen(bool& immediate) {
 }
 
 int32_t platform::ConsoleWrite(const char* data, size_t size) {
+  if (const int32_t code = InjectedFault(Operation::Console); code != 0) return code;
   while (size > 0) {
     DWORD put = 0;
     if (!WriteFile(console, data, static_cast<DWORD>(size), &put, nullptr)) return LastError();

@@ -47,8 +47,8 @@ void ExtractArchive() {
     const TIndexEntry entry = DecodeIndexEntry(record);
     SeekTo(archive, entry.offset);
     const std::string name = NameOf(entry);
-    if (IsUnsafeName(name)) {
-      // Nothing is written outside the current folder.
+    if (IsUnsafeName(name) || !IsBelowCurrentFolder(name)) {
+      // Nothing is written outside the current folder, by its name or through a link.
       PutLine({"Skipping ", name, ": it leads outside the current folder"});
       skipped = true;
       continue;
