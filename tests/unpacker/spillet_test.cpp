@@ -89,4 +89,23 @@ TEST(Spillet, SecondArgumentChangesNothing) {
   EXPECT_FALSE(fs::exists(folder / "EXTRA.GOB"));
 }
 
+// "*" and "?" make the existence test a pattern, but no file is opened by one.
+TEST(Spillet, PatternMatchingAnArchiveIsNotOpened) {
+  TempFolder folder;
+  WriteFile(folder / "DATA.GOB", BuildArchive({{"A.TXT", "hello"}}));
+  const RunResult run = RunSpillet(folder.path(), {"*"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(Masked(run.output), SpilletBanner() + Report("I/O error 123."));
+  EXPECT_FALSE(fs::exists(folder / "A.TXT"));
+}
+
+// A line that cannot be written ends the run before anything is extracted.
+TEST(Spillet, ClosedStandardOutputEndsTheRun) {
+  TempFolder folder;
+  WriteFile(folder / "DATA.GOB", BuildArchive({{"A.TXT", "hello"}}));
+  const RunResult run = RunSpillet(folder.path(), {"data"}, Output::Closed);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_FALSE(fs::exists(folder / "A.TXT"));
+}
+
 }  // namespace
