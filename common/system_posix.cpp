@@ -199,9 +199,11 @@ std::string HostPath(std::string_view name) {
     if (end == std::string::npos) end = path.size();
     const std::string_view part(path.data() + start, end - start);
     start = end + 1;
-    if (part.empty()) continue;
+    // "." names the folder itself; kept, it would make a second name, and a
+    // second cache entry, for one folder.
+    if (part.empty() || part == ".") continue;
     std::string next = Join(result, part);
-    if (folderExists && part != "." && part != "..") {
+    if (folderExists && part != "..") {
       struct stat status {};
       if (lstat(next.c_str(), &status) != 0) {
         const auto variant = errno == ENOENT ? CaseVariant(result, part) : std::nullopt;
@@ -214,7 +216,7 @@ std::string HostPath(std::string_view name) {
     }
     result = std::move(next);
   }
-  return result.empty() ? path : result;
+  return result.empty() && !path.empty() ? "." : result;
 }
 
 // ---- Files open in this run --------------------------------------------------
