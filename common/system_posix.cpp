@@ -233,6 +233,28 @@ struct Temporary {
 };
 std::vector<Temporary> temporaries;
 
+// The temporary being written, kept in plain memory too: a signal handler
+// may read nothing else.
+constexpr size_t MaxPendingPath = 4096;
+std::array<char, MaxPendingPath> pendingTemporary{};
+volatile sig_atomic_t temporaryPending = 0;
+
+void NotePending(const std::string& path) {
+  temporaryPending = 0;
+  if (path.size() >= pendingTemporary.size()) return;
+  std::copy(path.begin(), path.end(), pendingTemporary.begin());
+  pendingTemporary[path.size()] = '\0';
+  temporaryPending = 1;
+}
+
+// A run interrupted by a signal removes its unfinished temporary, so that
+// only the earlier archive remains, then ends as the signal would.
+void RemovePendingTemporary(int signalNumber) {
+  if (temporaryPending != 0) unlink(pendingTemporary.data());
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+}
+
 bool IsShared(const struct stat& status, bool writing) {
   return std::any_of(openFiles.begin(), openFiles.end(), [&](const OpenRecord& record) {
     return record.device == status.st_dev && record.inode == status.st_ino &&
@@ -542,6 +564,7 @@ void CreateTemporary(TCheckedFile& file, std::string_view target, const Site& si
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) RaiseInOut(OpeningCode(errno, path), site);
     temporaries.push_back({path});
+    NotePending(path);
     const int32_t code = AdoptDescriptor(file, fd, true, false);
     if (code != 0) RaiseInOut(code, site);
     file.temporaryPath = path;
@@ -561,6 +584,7 @@ void CommitTemporary(TCheckedFile& file, const Site& site) {
     RaiseInOut(CodeOf(errno), site);
   }
   std::erase_if(temporaries, [&file](const Temporary& t) { return t.path == file.temporaryPath; });
+  temporaryPending = 0;
   NoteCreated(file.targetPath);
   file.temporaryPath.clear();
 }
@@ -605,6 +629,11 @@ void CloseChecked(TCheckedFile& file, const Site& site) {
 std::vector<std::string> platform::StartProcess(int argc, char** argv) {
   // A closed pipe makes writes fail instead of killing the process.
   signal(SIGPIPE, SIG_IGN);
+  for (const int interruption : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    sigaction(interruption, nullptr, &current);
+    if (current.sa_handler != SIG_IGN) signal(interruption, RemovePendingTemporary);  // nohup stays
+  }
   std::vector<std::string> arguments;
   for (int i = 0; i < argc; ++i) {
     // An empty argument counts as none, as "" does on a Windows command line.
@@ -639,6 +668,7 @@ std::string platform::ModulePath() {
 }
 
 void platform::ReleaseRun() {
+  temporaryPending = 0;
   for (const Temporary& temporary : temporaries) unlink(temporary.path.c_str());
   temporaries.clear();
   for (const OpenRecord& record : openFiles) close(record.fd);
