@@ -247,6 +247,25 @@ void NotePending(const std::string& path) {
   temporaryPending = 1;
 }
 
+constexpr std::array<int, 3> Interruptions = {SIGINT, SIGTERM, SIGHUP};
+
+// Holds the interruption signals back while it lives; they arrive afterwards.
+class InterruptionsHeld {
+ public:
+  InterruptionsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int interruption : Interruptions) sigaddset(&held, interruption);
+    sigprocmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~InterruptionsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  InterruptionsHeld(const InterruptionsHeld&) = delete;
+  InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
+
+ private:
+  sigset_t previous_{};
+};
+
 // A run interrupted by a signal removes its unfinished temporary, so that
 // only the earlier archive remains, then ends as the signal would.
 void RemovePendingTemporary(int signalNumber) {
@@ -560,6 +579,7 @@ void CreateTemporary(TCheckedFile& file, std::string_view target, const Site& si
   for (int attempt = 1; attempt <= MaxTemporaryAttempts; ++attempt) {
     const std::string path = targetPath + ".~" + std::to_string(attempt);
     CheckInjected(platform::Operation::Open, site);
+    const InterruptionsHeld held;  // until the new file is noted for removal
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) RaiseInOut(OpeningCode(errno, path), site);
@@ -629,7 +649,7 @@ void CloseChecked(TCheckedFile& file, const Site& site) {
 std::vector<std::string> platform::StartProcess(int argc, char** argv) {
   // A closed pipe makes writes fail instead of killing the process.
   signal(SIGPIPE, SIG_IGN);
-  for (const int interruption : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int interruption : Interruptions) {
     struct sigaction current {};
     sigaction(interruption, nullptr, &current);
     if (current.sa_handler != SIG_IGN) signal(interruption, RemovePendingTemporary);  // nohup stays
