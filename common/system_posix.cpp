@@ -236,26 +236,45 @@ struct Temporary {
 };
 std::vector<Temporary> temporaries;
 
-// The temporary being written, kept where a signal handler can reach it: a
-// run stopped by Ctrl-C or a kill leaves no half-written file behind.
-constexpr size_t MaxHostPath = 4096;
-std::array<char, MaxHostPath> signalledTemporary{};
-volatile sig_atomic_t hasSignalledTemporary = 0;
+// The temporary being written, kept in plain memory too: a signal handler
+// may read nothing else.
+constexpr size_t MaxPendingPath = 4096;
+std::array<char, MaxPendingPath> pendingTemporary{};
+volatile sig_atomic_t temporaryPending = 0;
 
-constexpr std::array<int, 3> StopSignals = {SIGINT, SIGTERM, SIGHUP};
-
-extern "C" void RemoveTemporaryAndStop(int signalNumber) {
-  if (hasSignalledTemporary != 0) unlink(signalledTemporary.data());
-  signal(signalNumber, SIG_DFL);
-  raise(signalNumber);
+void NotePending(const std::string& path) {
+  temporaryPending = 0;
+  if (path.size() >= pendingTemporary.size()) return;
+  std::copy(path.begin(), path.end(), pendingTemporary.begin());
+  pendingTemporary[path.size()] = '\0';
+  temporaryPending = 1;
 }
 
-void WatchTemporary(const std::string& path) {
-  hasSignalledTemporary = 0;
-  if (path.size() >= signalledTemporary.size()) return;
-  std::copy(path.begin(), path.end(), signalledTemporary.begin());
-  signalledTemporary[path.size()] = '\0';
-  hasSignalledTemporary = 1;
+constexpr std::array<int, 3> Interruptions = {SIGINT, SIGTERM, SIGHUP};
+
+// Holds the interruption signals back while it lives; they arrive afterwards.
+class InterruptionsHeld {
+ public:
+  InterruptionsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int interruption : Interruptions) sigaddset(&held, interruption);
+    sigprocmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~InterruptionsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  InterruptionsHeld(const InterruptionsHeld&) = delete;
+  InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
+
+ private:
+  sigset_t previous_{};
+};
+
+// A run interrupted by a signal removes its unfinished temporary, so that
+// only the earlier archive remains, then ends as the signal would.
+void RemovePendingTemporary(int signalNumber) {
+  if (temporaryPending != 0) unlink(pendingTemporary.data());
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
 }
 
 bool IsShared(const struct stat& status, bool writing) {
@@ -604,19 +623,12 @@ void CreateTemporary(TCheckedFile& file, std::string_view target, const Site& si
   for (int attempt = 1; attempt <= MaxTemporaryAttempts; ++attempt) {
     const std::string path = targetPath + ".~" + std::to_string(attempt);
     CheckInjected(platform::Operation::Open, site);
-    // No stopping signal between the file's creation and its being watched.
-    sigset_t stops;
-    sigset_t before;
-    sigemptyset(&stops);
-    for (const int stop : StopSignals) sigaddset(&stops, stop);
-    sigprocmask(SIG_BLOCK, &stops, &before);
+    const InterruptionsHeld held;  // until the new file is noted for removal
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    const int error = errno;
-    if (fd >= 0) WatchTemporary(path);
-    sigprocmask(SIG_SETMASK, &before, nullptr);
-    if (fd < 0 && error == EEXIST) continue;
-    if (fd < 0) RaiseInOut(OpeningCode(error, path), site);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) RaiseInOut(OpeningCode(errno, path), site);
     temporaries.push_back({path});
+    NotePending(path);
     const int32_t code = AdoptDescriptor(file, fd, true, false);
     if (code != 0) RaiseInOut(code, site);
     file.temporaryPath = path;
@@ -635,8 +647,8 @@ void CommitTemporary(TCheckedFile& file, const Site& site) {
   if (rename(file.temporaryPath.c_str(), file.targetPath.c_str()) != 0) {
     RaiseInOut(CodeOf(errno), site);
   }
-  hasSignalledTemporary = 0;
   std::erase_if(temporaries, [&file](const Temporary& t) { return t.path == file.temporaryPath; });
+  temporaryPending = 0;
   NoteCreated(file.targetPath);
   file.temporaryPath.clear();
 }
@@ -681,8 +693,10 @@ void CloseChecked(TCheckedFile& file, const Site& site) {
 std::vector<std::string> platform::StartProcess(int argc, char** argv) {
   // A closed pipe makes writes fail instead of killing the process.
   signal(SIGPIPE, SIG_IGN);
-  for (const int stop : StopSignals) {
-    if (signal(stop, RemoveTemporaryAndStop) == SIG_IGN) signal(stop, SIG_IGN);  // stays ignored
+  for (const int interruption : Interruptions) {
+    struct sigaction current {};
+    sigaction(interruption, nullptr, &current);
+    if (current.sa_handler != SIG_IGN) signal(interruption, RemovePendingTemporary);  // nohup stays
   }
   std::vector<std::string> arguments;
   for (int i = 0; i < argc; ++i) {
@@ -718,7 +732,7 @@ std::string platform::ModulePath() {
 }
 
 void platform::ReleaseRun() {
-  hasSignalledTemporary = 0;
+  temporaryPending = 0;
   for (const Temporary& temporary : temporaries) unlink(temporary.path.c_str());
   temporaries.clear();
   for (const OpenRecord& record : openFiles) close(record.fd);

@@ -204,31 +204,3 @@ TEST(BundraReport, NamesTheProgramAndAStableAddressPerFailureSite) {
 }
 
 }  // namespace
-
-namespace {
-
-// Stopped while copying, bundra leaves the earlier archive and no temporary.
-TEST(BundraFails, WhenInterruptedLeavingNoTemporary) {
-  TempFolder tree;
-  WriteFile(tree / "GOB/X.GOB", "earlier archive");
-  // Sparse: large enough that the copy is still running when the signal comes.
-  { std::ofstream(tree / "big.bin"); }
-  fs::resize_file(tree / "big.bin", 1'500'000'000);
-  const pid_t child = fork();
-  if (child == 0) {
-    if (chdir(tree.path().c_str()) != 0) _exit(126);
-    const int nullFd = open("/dev/null", O_WRONLY);
-    dup2(nullFd, STDOUT_FILENO);
-    execl(BundraPath().c_str(), "bundra", "x", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  // Wait until the temporary exists, then stop the run.
-  for (int i = 0; i < 500 && FolderNames(tree / "GOB").size() < 2; ++i) usleep(10'000);
-  kill(child, SIGTERM);
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_EQ(FolderNames(tree / "GOB"), std::vector<std::string>{"X.GOB"});
-  EXPECT_EQ(ReadFile(tree / "GOB/X.GOB"), "earlier archive");
-}
-
-}  // namespace

@@ -1,12 +1,18 @@
 // Faults as a user meets them, on the built programs: a full disk, standard
 // output closed or a broken pipe, memory exhausted; and, in-process, a file
 // that changes between the scan and the copy.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <iostream>
+#include <thread>
 
 #include "fault_injection.h"
 #include "in_process.h"
@@ -163,6 +169,41 @@ TEST(RealFaults, MemoryExhaustedGivesOutOfMemory) {
       [&out](const RunResult&) { EXPECT_EQ(ReadFile(out / "SUB/B.BIN"), PatternBytes(70000)); });
   EXPECT_GT(unpackReports, 0);
   EXPECT_EQ(ReadFile(out / "DATA.GOB"), complete);
+}
+
+TEST(RealFaults, InterruptedBundraLeavesOnlyTheEarlierArchive) {
+  for (const int interruption : {SIGINT, SIGTERM, SIGHUP}) {
+    TempFolder tree;
+    // More than a pipe holds of "Adding" lines: with nobody reading, bundra
+    // blocks in the middle of its copy, its temporary written in part.
+    MakeTree(tree.path(), 0, 0);
+    const std::string longName(110, 'N');
+    for (int i = 0; i < 600; ++i) WriteFile(tree / (longName + std::to_string(i)), "x");
+    int output[2];
+    ASSERT_EQ(pipe(output), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      if (chdir(tree.path().c_str()) != 0) _exit(126);
+      dup2(output[1], STDOUT_FILENO);
+      close(output[0]);
+      signal(interruption, SIG_DFL);
+      execl(BundraPath().c_str(), BundraPath().c_str(), "pack", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(output[1]);
+    const fs::path temporary = tree / "GOB/PACK.GOB.~1";
+    for (int wait = 0; wait < 3000 && !fs::exists(temporary); ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(fs::exists(temporary));
+    kill(child, interruption);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(output[0]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == interruption) << interruption;
+    EXPECT_EQ(Listing(tree / "GOB"), std::vector<std::string>{"PACK.GOB"}) << interruption;
+    EXPECT_EQ(ReadFile(tree / "GOB/PACK.GOB"), EarlierArchive);
+  }
 }
 
 // What happens to the middle file between the scan and the copy.
