@@ -96,7 +96,7 @@ peak() {
 bench() {
   local name=$1 folder=$2
   shift 2
-  (cd "$folder" && hyperfine -N --warmup "$warmup" --runs "$runs" \
+  (cd "$folder" && hyperfine -N --output=pipe --warmup "$warmup" --runs "$runs" \
     --export-json "$results/$name.json" --export-markdown "$results/$name.md" "$@")
 }
 
@@ -197,6 +197,9 @@ if os.path.exists(f"{results}/rss.txt"):
 def medians(name):
     with open(f"{results}/{name}.json") as f:
         return {r["command"]: r["median"] for r in json.load(f)["results"]}
+def cpu(name):
+    with open(f"{results}/{name}.json") as f:
+        return {r["command"]: r["user"] + r["system"] for r in json.load(f)["results"]}
 def ms(s):
     return f"{s * 1000:.1f}"
 def mib(w, op, prog):
@@ -217,6 +220,21 @@ for w in ["W1", "W2", "W3"]:
               f"| {o / m[tar]:.2f} | {o / m[bsd]:.2f} | {o / m['cp -r']:.2f} "
               f"| {mib(w, op, ours)} | {mib(w, op, 'tar')} | {mib(w, op, 'bsdtar')} "
               f"| {mib(w, op, 'cp')} |")
+print()
+print("CPU time (user + system, mean ms), steadier than the wall time on a busy machine:")
+print()
+print("| workload | ours | ours | tar | bsdtar | cp -r | ours/tar | ours/bsdtar | ours/cp |")
+print("|---|---|--:|--:|--:|--:|--:|--:|--:|")
+for w in ["W1", "W2", "W3"]:
+    for op, ours, tar, bsd in [("pack", "bundra", "tar -cf", "bsdtar -cf"),
+                               ("unpack", "spillet", "tar -xf", "bsdtar -xf")]:
+        name = f"{w}-{op}"
+        if not os.path.exists(f"{results}/{name}.json"):
+            continue
+        m = cpu(name)
+        o = m[ours]
+        print(f"| {w} | {ours} | {ms(o)} | {ms(m[tar])} | {ms(m[bsd])} | {ms(m['cp -r'])} "
+              f"| {o / m[tar]:.2f} | {o / m[bsd]:.2f} | {o / m['cp -r']:.2f} |")
 if os.path.exists(f"{results}/W4-1024.json") and os.path.exists(f"{results}/W4-8192.json"):
     small = medians("W4-1024")["spillet 1024"] / 1024
     large = medians("W4-8192")["spillet 8192"] / 8192
