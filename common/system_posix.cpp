@@ -448,8 +448,21 @@ int32_t ListFolder(const std::string& folder, std::string_view mask, uint32_t ex
     if ((entry.attr & exclude) == 0) state.entries.push_back(std::move(entry));
   }
   closedir(dir);
-  std::sort(state.entries.begin(), state.entries.end(),
-            [](const SearchEntry& a, const SearchEntry& b) { return ListsBefore(a.name, b.name); });
+  // The order of ListsBefore, with each name upper-cased once rather than at
+  // every comparison (strings compare their bytes as unsigned).
+  std::vector<std::pair<std::string, size_t>> keys;
+  keys.reserve(state.entries.size());
+  for (size_t i = 0; i < state.entries.size(); ++i) {
+    keys.emplace_back(UpperAscii(state.entries[i].name), i);
+  }
+  std::sort(keys.begin(), keys.end(), [&state](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    return state.entries[a.second].name < state.entries[b.second].name;
+  });
+  std::vector<SearchEntry> sorted;
+  sorted.reserve(keys.size());
+  for (const auto& key : keys) sorted.push_back(std::move(state.entries[key.second]));
+  state.entries = std::move(sorted);
   return 0;
 }
 
