@@ -100,6 +100,14 @@ bench() {
     --export-json "$results/$name.json" --export-markdown "$results/$name.md" "$@")
 }
 
+# Lets the disk finish what earlier removals left it (on a file system
+# mounted with discard, freed blocks are trimmed after the fact), so that
+# the first program of the next group does not pay for it.
+settle() {
+  sync
+  sleep "${BENCH_SETTLE:-10}"
+}
+
 # Packing: bundra against tar and bsdtar packing the same tree, and cp -r.
 # The tree is what tar packs: bundra's GOB folder is removed before each run.
 # Before each run the output of the last one is removed and everything
@@ -124,6 +132,7 @@ pack_and_unpack() {
     echo "$w pack cp $(peak "$tree" cp -r "$tree" "$work/$w/copy")"
   } >> "$results/rss.txt"
   rm -rf "$work/$w/copy" "$work/$w/bsd.tar"
+  settle
 
   # Unpacking into an empty folder: spillet against tar and bsdtar, and cp -r.
   bench "$w-unpack" "$out" \
@@ -177,6 +186,7 @@ for w in "${workloads[@]}"; do
     W1 | W2 | W3)
       generate "$w" "$work/$w/tree"
       echo "== $w: $(du -sh "$work/$w/tree" | cut -f1) in $(find "$work/$w/tree" -type f | wc -l) files"
+      settle
       pack_and_unpack "$w"
       rm -rf "${work:?}/$w"
       ;;

@@ -691,14 +691,20 @@ void CopyExact(TCheckedFile& from, TCheckedFile& to, uint8_t* buffer, int32_t co
   // ReadExact fails, with nothing of the block written.
   if (count >= MinKernelCopy && source != nullptr && target != nullptr &&
       Holds(*RecordOf(from), *source + count)) {
+    bool partly = false;
     while (count > 0) {
       loff_t in = *source;
       loff_t out = *target;
       const ssize_t moved =
           copy_file_range(static_cast<int>(from.handle), &in, static_cast<int>(to.handle), &out,
                           static_cast<size_t>(count), 0);
+      // A full disk after part of the block is the short write of WriteExact.
+      if (moved < 0 && partly && CodeOf(errno) == ErrorCode::DiskFull) {
+        RaiseInOut(ErrorCode::ShortWrite, site);
+      }
       if (moved < 0 && !KernelCopyUnsupported(errno)) RaiseInOut(CodeOf(errno), site);
       if (moved <= 0) break;  // the rest goes through the buffer
+      partly = true;
       *source = in;
       *target = out;
       count -= static_cast<int32_t>(moved);

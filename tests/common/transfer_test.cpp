@@ -2,8 +2,12 @@
 // kernel, positions kept by the layer, creating a new file with one call)
 // must fail and leave files exactly as the plain ways do.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <functional>
 
 #include "program.h"
 #include "system.h"
@@ -77,6 +81,46 @@ TEST_F(CheckedFiles, ShortSourceFailsWithNothingOfTheBlockWritten) {
             ErrorCode::ReadPastEnd);
   CloseChecked(to);
   EXPECT_EQ(ReadFile("COPY"), PatternBytes(100000, 3).substr(0, TransferBlock));
+}
+
+// A file size limit stands in for a disk that fills up: the write that
+// passes it is cut short, the next one fails as on a full disk.
+TEST_F(CheckedFiles, DiskFilledWithinABlockIsAShortWriteWhicheverWayItIsCopied) {
+  constexpr rlim_t Limit = 100000;
+  WriteFile("SOURCE", PatternBytes(200000, 5));
+  const auto buffer = AllocateBuffer(TransferBlock);
+  using Copy = std::function<void(TCheckedFile&, TCheckedFile&)>;
+  const std::pair<const char*, Copy> ways[] = {
+      {"in the kernel",
+       [&](TCheckedFile& from, TCheckedFile& to) {
+         CopyExact(from, to, buffer.get(), TransferBlock);
+       }},
+      {"through the buffer",
+       [&](TCheckedFile& from, TCheckedFile& to) {
+         ReadExact(from, buffer.get(), TransferBlock);
+         WriteExact(to, buffer.get(), TransferBlock);
+       }},
+  };
+  const auto previousSignal = signal(SIGXFSZ, SIG_IGN);
+  rlimit previous{};
+  getrlimit(RLIMIT_FSIZE, &previous);
+  const rlimit limited{Limit, previous.rlim_max};
+  for (const auto& [way, copy] : ways) {
+    TCheckedFile from;
+    TCheckedFile to;
+    OpenExisting(from, "SOURCE");
+    CreateFresh(to, "COPY");
+    setrlimit(RLIMIT_FSIZE, &limited);
+    copy(from, to);
+    const int32_t cut = CodeOf([&] { copy(from, to); });
+    const int32_t full = CodeOf([&] { copy(from, to); });
+    setrlimit(RLIMIT_FSIZE, &previous);
+    EXPECT_EQ(cut, ErrorCode::ShortWrite) << way;
+    EXPECT_EQ(full, ErrorCode::DiskFull) << way;
+    CloseChecked(to);
+    EXPECT_EQ(fs::file_size("COPY"), Limit) << way;
+  }
+  signal(SIGXFSZ, previousSignal);
 }
 
 TEST_F(CheckedFiles, SeekingSetsWhereTheNextTransferStarts) {
