@@ -40,3 +40,7 @@ int32_t platform::InjectedFault(Operation operation) {
   if (state.plan.action != nullptr) state.plan.action();
   return state.plan.code;
 }
+
+bool platform::FaultsPlanned() {
+  return state.plan.operations != 0;
+}

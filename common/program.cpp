@@ -15,12 +15,8 @@ void WriteBanner(std::string_view title) {
 
 void CopyData(TCheckedFile& from, TCheckedFile& to, int32_t size, uint8_t* buffer) {
   for (int32_t block = 0; block < size / TransferBlock; ++block) {
-    ReadExact(from, buffer, TransferBlock);
-    WriteExact(to, buffer, TransferBlock);
+    CopyExact(from, to, buffer, TransferBlock);
   }
   const int32_t rest = size % TransferBlock;
-  if (rest > 0) {
-    ReadExact(from, buffer, rest);
-    WriteExact(to, buffer, rest);
-  }
+  if (rest > 0) CopyExact(from, to, buffer, rest);
 }

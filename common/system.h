@@ -154,6 +154,11 @@ void ReadExact(TCheckedFile& file, void* buffer, int32_t count, const Site& site
 void WriteExact(TCheckedFile& file, const void* buffer, int32_t count,
                 const Site& site = Site::current());
 void SeekTo(TCheckedFile& file, int32_t position, const Site& site = Site::current());
+// Moves count bytes from one file's position to the other's, with the outcome
+// and failures of ReadExact into the buffer, which holds at least count bytes,
+// then WriteExact from it. The system may copy without the buffer.
+void CopyExact(TCheckedFile& from, TCheckedFile& to, uint8_t* buffer, int32_t count,
+               const Site& site = Site::current());
 void CloseChecked(TCheckedFile& file, const Site& site = Site::current());
 
 // ---- Folder listing, folder creation, existence ----------------------------

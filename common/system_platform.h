@@ -42,5 +42,8 @@ constexpr int32_t ShortTransfer = -1;
 // operation. 0 in every normal run. Under a test's fault plan: the error code
 // the operation is to fail with instead of running, or ShortTransfer.
 int32_t InjectedFault(Operation operation);
+// Whether a test's fault plan is set: the platform half then takes no path
+// that moves data without the counted reads and writes.
+bool FaultsPlanned();
 
 }  // namespace platform

@@ -185,6 +185,22 @@ std::optional<std::string> CaseVariant(const std::string& folder, std::string_vi
   return found->second;
 }
 
+// The name with "\" turned into "/": its host path when every part exists as written.
+std::string Slashed(std::string_view name) {
+  std::string path(name);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+// A path with no empty part, which HostPath would change even when it exists.
+bool IsPlainPath(const std::string& path) {
+  return !path.empty() && path.back() != '/' && path.find("//") == std::string::npos;
+}
+
+// Folders that MakeFolder made or found in this run, by their name as
+// written (with "/"), with their host path.
+std::unordered_map<std::string, std::string> knownFolders;
+
 // The host path of a name: "\" becomes "/", and each part that does not exist
 // as written takes the name of a variant in its folder that differs only in
 // ASCII letter case.
@@ -228,8 +244,34 @@ struct OpenRecord {
   dev_t device;
   ino_t inode;
   bool writing;
+  bool identified;   // device and inode are filled in; a file just created needs them only later
+  int64_t position;  // where the next transfer starts, for a regular file; -1 for others
+  int64_t size;      // the file's size when last asked
 };
 std::vector<OpenRecord> openFiles;
+
+OpenRecord* RecordOf(const TCheckedFile& file) {
+  if (file.standard) return nullptr;
+  for (OpenRecord& record : openFiles) {
+    if (record.fd == file.handle) return &record;
+  }
+  return nullptr;
+}
+
+// Whether the file holds the bytes up to end; its size is asked again only
+// when the size known does not reach that far.
+bool Holds(OpenRecord& record, int64_t end) {
+  struct stat status {};
+  if (record.size < end && fstat(record.fd, &status) == 0) record.size = status.st_size;
+  return record.size >= end;
+}
+
+// The position of a regular file is kept here, so that a seek costs no call
+// and each transfer is one positioned call.
+int64_t* TrackedPosition(const TCheckedFile& file) {
+  OpenRecord* record = RecordOf(file);
+  return record != nullptr && record->position >= 0 ? &record->position : nullptr;
+}
 
 struct Temporary {
   std::string path;
@@ -278,8 +320,14 @@ void RemovePendingTemporary(int signalNumber) {
 }
 
 bool IsShared(const struct stat& status, bool writing) {
-  return std::any_of(openFiles.begin(), openFiles.end(), [&](const OpenRecord& record) {
-    return record.device == status.st_dev && record.inode == status.st_ino &&
+  return std::any_of(openFiles.begin(), openFiles.end(), [&](OpenRecord& record) {
+    struct stat own {};
+    if (!record.identified && fstat(record.fd, &own) == 0) {
+      record.device = own.st_dev;
+      record.inode = own.st_ino;
+      record.identified = true;
+    }
+    return record.identified && record.device == status.st_dev && record.inode == status.st_ino &&
            (writing || record.writing);
   });
 }
@@ -333,8 +381,11 @@ int32_t AdoptDescriptor(TCheckedFile& file, int fd, bool writing, bool empty) {
     close(fd);
     return CodeOf(error);
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  openFiles.push_back({fd, status.st_dev, status.st_ino, writing});
+  // Only a device keeps blocking apart; a regular file ignores the flag.
+  const bool regular = S_ISREG(status.st_mode);
+  if (!regular) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  openFiles.push_back(
+      {fd, status.st_dev, status.st_ino, writing, true, regular ? 0 : -1, status.st_size});
   file.handle = fd;
   file.open = true;
   return 0;
@@ -347,6 +398,15 @@ int32_t RefusesWriting(const std::string& path) {
   if (stat(path.c_str(), &status) != 0) return 0;
   if (S_ISDIR(status.st_mode) || (status.st_mode & 0222) == 0) return ErrorCode::AccessDenied;
   return 0;
+}
+
+// Below this many bytes a copy through the buffer costs less than one in the kernel.
+constexpr int32_t MinKernelCopy = 16384;
+
+// The kernel cannot copy between these two files; the buffer can.
+bool KernelCopyUnsupported(int error) {
+  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
+         error == EBADF;
 }
 
 int Descriptor(const TCheckedFile& file, const Site& site) {
@@ -461,8 +521,21 @@ int32_t ListFolder(const std::string& folder, std::string_view mask, uint32_t ex
     if ((entry.attr & exclude) == 0) state.entries.push_back(std::move(entry));
   }
   closedir(dir);
-  std::sort(state.entries.begin(), state.entries.end(),
-            [](const SearchEntry& a, const SearchEntry& b) { return ListsBefore(a.name, b.name); });
+  // The order of ListsBefore, with each name upper-cased once rather than at
+  // every comparison (strings compare their bytes as unsigned).
+  std::vector<std::pair<std::string, size_t>> keys;
+  keys.reserve(state.entries.size());
+  for (size_t i = 0; i < state.entries.size(); ++i) {
+    keys.emplace_back(UpperAscii(state.entries[i].name), i);
+  }
+  std::sort(keys.begin(), keys.end(), [&state](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    return state.entries[a.second].name < state.entries[b.second].name;
+  });
+  std::vector<SearchEntry> sorted;
+  sorted.reserve(keys.size());
+  for (const auto& key : keys) sorted.push_back(std::move(state.entries[key.second]));
+  state.entries = std::move(sorted);
   return 0;
 }
 
@@ -521,11 +594,22 @@ void SearchClose(TSearchRec& rec) {
 
 bool MakeFolder(std::string_view name) {
   if (name.empty() || HasWildcard(name)) return false;
-  const std::string path = HostPath(name.substr(0, MaxPathLength));
+  const std::string used(name.substr(0, MaxPathLength));
+  const std::string key = Slashed(used);
+  // Every entry in a folder asks for it again; once it is there, it is known.
+  if (knownFolders.contains(key)) return false;
+  const std::string path = HostPath(used);
   if (platform::InjectedFault(platform::Operation::MakeFolder) != 0) return false;
-  if (mkdir(path.c_str(), 0777) != 0) return false;
-  NoteCreated(path);
-  return true;
+  if (mkdir(path.c_str(), 0777) == 0) {
+    NoteCreated(path);
+    knownFolders.emplace(key, path);
+    return true;
+  }
+  struct stat status {};
+  if (errno == EEXIST && stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    knownFolders.emplace(key, path);
+  }
+  return false;
 }
 
 bool IsExistingFile(std::string_view name) {
@@ -590,23 +674,63 @@ void OpenExisting(TCheckedFile& file, std::string_view name, const Site& site) {
   const std::string used = BeginOpening(file, name);
   if (used.empty()) return OpenStandard(file, STDIN_FILENO);
   if (HasWildcard(used)) RaiseInOut(ErrorCode::InvalidName, site);
-  const std::string path = HostPath(used);
-  // Only read, so opened for reading only: read-only files open too.
+  // Only read, so opened for reading only: read-only files open too. Most
+  // names exist as written; the search for another letter case comes after.
+  constexpr int Flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
   CheckInjected(platform::Operation::Open, site);
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  std::string path = Slashed(used);
+  const bool plain = IsPlainPath(path);
+  int fd = plain ? open(path.c_str(), Flags) : -1;
+  if (!plain || (fd < 0 && errno == ENOENT)) {
+    path = HostPath(used);
+    fd = open(path.c_str(), Flags);
+  }
   if (fd < 0) RaiseInOut(OpeningCode(errno, path), site);
   const int32_t code = AdoptDescriptor(file, fd, false, false);
   if (code != 0) RaiseInOut(code, site);
 }
 
+namespace {
+
+// Creates a file that exists in no letter case, in the current folder or in
+// one that MakeFolder made or found, with one call: such a file cannot be
+// read-only, shared or a folder, and needs no emptying. False when the name
+// is not such a file; the full way then finds out what it is.
+bool CreateNew(TCheckedFile& file, const std::string& used) {
+  const std::string path = Slashed(used);
+  if (!IsPlainPath(path)) return false;
+  const size_t slash = path.find_last_of('/');
+  const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (slash == 0 || leaf == "." || leaf == "..") return false;
+  std::string folder;
+  if (slash != std::string::npos) {
+    const auto known = knownFolders.find(path.substr(0, slash));
+    if (known == knownFolders.end()) return false;
+    folder = known->second;
+  }
+  FolderNames* names = LoadFolder(folder);
+  if (names == nullptr || names->byUpper.contains(UpperAscii(leaf))) return false;
+  const std::string host = Join(folder, leaf);
+  const int fd = open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  Remember(*names, leaf);
+  openFiles.push_back({fd, 0, 0, true, false, 0, 0});
+  file.handle = fd;
+  file.open = true;
+  return true;
+}
+
+}  // namespace
+
 void CreateFresh(TCheckedFile& file, std::string_view name, const Site& site) {
   const std::string used = BeginOpening(file, name);
   if (used.empty()) return OpenStandard(file, STDOUT_FILENO);
   if (HasWildcard(used)) RaiseInOut(ErrorCode::InvalidName, site);
+  CheckInjected(platform::Operation::Open, site);
+  if (CreateNew(file, used)) return;
   const std::string path = HostPath(used);
   if (const int32_t code = RefusesWriting(path); code != 0) RaiseInOut(code, site);
   // Not emptied by open(): a file open here must survive the refusal.
-  CheckInjected(platform::Operation::Open, site);
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) RaiseInOut(OpeningCode(errno, path), site);
   NoteCreated(path);
@@ -656,8 +780,11 @@ void CommitTemporary(TCheckedFile& file, const Site& site) {
 void ReadExact(TCheckedFile& file, void* buffer, int32_t count, const Site& site) {
   const int fd = Descriptor(file, site);
   const size_t asked = InjectedCount(platform::Operation::Read, count, site);
-  const ssize_t got = read(fd, buffer, asked);
+  int64_t* position = TrackedPosition(file);
+  const ssize_t got =
+      position != nullptr ? pread(fd, buffer, asked, *position) : read(fd, buffer, asked);
   if (got < 0) RaiseInOut(CodeOf(errno), site);
+  if (position != nullptr) *position += got;
   if (got < count) RaiseInOut(ErrorCode::ReadPastEnd, site);
 }
 
@@ -668,15 +795,58 @@ void WriteExact(TCheckedFile& file, const void* buffer, int32_t count, const Sit
     if (const int32_t code = platform::PassOnConsole(); code != 0) RaiseInOut(code, site);
   }
   const size_t asked = InjectedCount(platform::Operation::Write, count, site);
-  const ssize_t put = write(fd, buffer, asked);
+  int64_t* position = TrackedPosition(file);
+  const ssize_t put =
+      position != nullptr ? pwrite(fd, buffer, asked, *position) : write(fd, buffer, asked);
   if (put < 0) RaiseInOut(CodeOf(errno), site);
+  if (position != nullptr) *position += put;
   if (put < count) RaiseInOut(ErrorCode::ShortWrite, site);
+}
+
+void CopyExact(TCheckedFile& from, TCheckedFile& to, uint8_t* buffer, int32_t count,
+               const Site& site) {
+  Descriptor(from, site);
+  Descriptor(to, site);
+  int64_t* source = TrackedPosition(from);
+  int64_t* target = TrackedPosition(to);
+  // In the kernel when both are regular files and the source holds the whole
+  // block; otherwise through the buffer, where a short source fails as
+  // ReadExact fails, with nothing of the block written.
+  // Planned faults are counted on the buffered path's reads and writes.
+  if (!platform::FaultsPlanned() && count >= MinKernelCopy && source != nullptr &&
+      target != nullptr && Holds(*RecordOf(from), *source + count)) {
+    bool partly = false;
+    while (count > 0) {
+      loff_t in = *source;
+      loff_t out = *target;
+      const ssize_t moved =
+          copy_file_range(static_cast<int>(from.handle), &in, static_cast<int>(to.handle), &out,
+                          static_cast<size_t>(count), 0);
+      // A full disk after part of the block is the short write of WriteExact.
+      if (moved < 0 && partly && CodeOf(errno) == ErrorCode::DiskFull) {
+        RaiseInOut(ErrorCode::ShortWrite, site);
+      }
+      if (moved < 0 && !KernelCopyUnsupported(errno)) RaiseInOut(CodeOf(errno), site);
+      if (moved <= 0) break;  // the rest goes through the buffer
+      partly = true;
+      *source = in;
+      *target = out;
+      count -= static_cast<int32_t>(moved);
+    }
+    if (count == 0) return;
+  }
+  ReadExact(from, buffer, count, site);
+  WriteExact(to, buffer, count, site);
 }
 
 void SeekTo(TCheckedFile& file, int32_t position, const Site& site) {
   const int fd = Descriptor(file, site);
   if (position < 0) RaiseInOut(ErrorCode::NegativeSeek, site);
   CheckInjected(platform::Operation::Seek, site);
+  if (int64_t* tracked = TrackedPosition(file)) {
+    *tracked = position;
+    return;
+  }
   if (lseek(fd, position, SEEK_SET) < 0) RaiseInOut(CodeOf(errno), site);
 }
 
@@ -739,4 +909,5 @@ void platform::ReleaseRun() {
   openFiles.clear();
   listingsOpen.clear();
   folderCache.clear();
+  knownFolders.clear();
 }

@@ -1,3 +1,4 @@
+#include <cstring>
 #include <memory>
 
 #include "packer.h"
@@ -13,28 +14,61 @@ std::array<std::string, MaxEntries> PathTable;
 
 namespace {
 
-void WriteIndex(TCheckedFile& archive) {
-  WriteExact(archive, HeaderStart.data(), HeaderStart.size());
-  WriteExact(archive, EncodeInt32(IndexOffset).data(), 4);
-  WriteExact(archive, EncodeInt32(EntryCount).data(), 4);
+// The archive's bytes gather in the transfer buffer and leave it in full
+// blocks: the header, the index and the small files take one write per
+// block instead of one or three each. The archive is a temporary file until
+// its last byte is written, so how its bytes are batched shows nowhere.
+struct Gathering {
+  TCheckedFile& archive;
+  uint8_t* buffer;
+  int32_t fill = 0;
+};
+
+void PassOn(Gathering& out) {
+  if (out.fill > 0) WriteExact(out.archive, out.buffer, out.fill);
+  out.fill = 0;
+}
+
+// The place for the next count bytes (at most TransferBlock) in the buffer.
+uint8_t* Reserve(Gathering& out, int32_t count) {
+  if (out.fill + count > TransferBlock) PassOn(out);
+  uint8_t* place = out.buffer + out.fill;
+  out.fill += count;
+  return place;
+}
+
+void Append(Gathering& out, const void* bytes, int32_t count) {
+  std::memcpy(Reserve(out, count), bytes, static_cast<size_t>(count));
+}
+
+void WriteIndex(Gathering& out) {
+  Append(out, HeaderStart.data(), HeaderStart.size());
+  Append(out, EncodeInt32(IndexOffset).data(), 4);
+  Append(out, EncodeInt32(EntryCount).data(), 4);
   const int32_t dataStart = HeaderSize + IndexEntrySize * EntryCount;
   for (int32_t i = 0; i < EntryCount; ++i) {
-    const TIndexEntry& entry = EntryTable[i];
-    WriteExact(archive, EncodeInt32(dataStart + entry.offset).data(), 4);
-    WriteExact(archive, EncodeInt32(entry.size).data(), 4);
-    WriteExact(archive, entry.name.data(), MaxNameLength);
+    TIndexEntry stored = EntryTable[i];
+    stored.offset = dataStart + stored.offset;
+    Append(out, EncodeIndexEntry(stored).data(), IndexEntrySize);
   }
 }
 
-void WriteData(TCheckedFile& archive, uint8_t* buffer) {
+void WriteData(Gathering& out) {
   for (int32_t i = 0; i < EntryCount; ++i) {
     // Written before the opening, so that it names the file whose opening fails.
     PutLine({"Adding ", PathTable[i], "..."});
     TCheckedFile source;
     OpenExisting(source, PathTable[i]);
-    CopyData(source, archive, EntryTable[i].size, buffer);
+    const int32_t size = EntryTable[i].size;
+    if (size < TransferBlock) {
+      if (size > 0) ReadExact(source, Reserve(out, size), size);
+    } else {
+      PassOn(out);
+      CopyData(source, out.archive, size, out.buffer);
+    }
     CloseChecked(source);
   }
+  PassOn(out);
 }
 
 void Pack() {
@@ -64,8 +98,9 @@ void WriteArchive() {
   // Written under a temporary name, so a failed run leaves an earlier archive as it was.
   TCheckedFile archive;
   CreateTemporary(archive, archivePath);
-  WriteIndex(archive);
-  WriteData(archive, buffer.get());
+  Gathering out{archive, buffer.get()};
+  WriteIndex(out);
+  WriteData(out);
   CommitTemporary(archive);
   if (UnlistedFolders > 0) ExitWith(1);
 }

@@ -12,6 +12,12 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DWARNINGS_AS_ERRORS="$werror" \
   -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags"
 cmake --build "$build" -j 2
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
+# The programs ask for memory that may be refused and report it: the
+# sanitizer's allocator must answer as the system's does, with nothing.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-ctest --test-dir "$build" --output-on-failure -j 2
+# With every file descriptor taken, the sanitizer's own memory checks (they
+# need a pipe) fail and it blames the program; that one test runs in the
+# normal build only.
+ctest --test-dir "$build" --output-on-failure -j 2 -E 'WhenNoFileCanBeOpenedBesideTheArchive'
+
