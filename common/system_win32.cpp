@@ -376,6 +376,13 @@ void SeekTo(TCheckedFile& file, int32_t position, const Site& site) {
   }
 }
 
+void CopyExact(TCheckedFile& from, TCheckedFile& to, uint8_t* buffer, int32_t count,
+               const Site& site) {
+  // Always through the buffer: one ReadFile and one WriteFile per block.
+  ReadExact(from, buffer, count, site);
+  WriteExact(to, buffer, count, site);
+}
+
 void CloseChecked(TCheckedFile& file, const Site& site) {
   const HANDLE handle = Checked(file, site);
   file.open = false;
