@@ -2,7 +2,8 @@
 // console lines, checked files, folder listing, and the end of a run.
 // A checked operation either does exactly what was asked or raises
 // EInOutError; the failure is caught once, by RunGuarded, which writes the
-// failure report. Implemented in system.cpp (shared) and system_posix.cpp.
+// failure report. Implemented in system.cpp (shared), and system_posix.cpp or
+// system_win32.cpp (the platform halves).
 #pragma once
 
 #include <cstdint>

@@ -20,8 +20,9 @@ TEST(BundraScan, SameTreeGivesTheSameArchiveWhateverOrderItWasMadeIn) {
   TempFolder forward;
   TempFolder backward;
   for (size_t i = 0; i < names.size(); ++i) {
-    WriteFile(forward / names[i], names[i]);
-    WriteFile(backward / names[names.size() - 1 - i], names[names.size() - 1 - i]);
+    WriteFile(forward / HostName(names[i]), names[i]);
+    const std::string& last = names[names.size() - 1 - i];
+    WriteFile(backward / HostName(last), last);
   }
   const RunResult run = RunBundra(forward.path(), {"x"});
   ASSERT_EQ(run.exitCode, 0);
@@ -58,6 +59,8 @@ void MakeSocket(const fs::path& path) {
 }
 
 TEST(BundraScan, FollowsLinksAndSkipsLoopsAndWhatIsNoFileWithALine) {
+  // Links, FIFOs and sockets are Linux's; under Wine they are what Wine makes of them.
+  if (TargetIsWindows()) GTEST_SKIP() << "links and special files are Linux-only";
   TempFolder tree;
   WriteFile(tree / "real/data.txt", "linked content");
   fs::create_symlink("real/data.txt", tree / "link.txt");

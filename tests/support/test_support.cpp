@@ -46,6 +46,28 @@ std::string SpilletPath() {
   return FromEnvironment("SPILLET_EXE", SPILLET_PATH);
 }
 
+bool TargetIsWindows() {
+  return FromEnvironment("TEST_TARGET", "") == "windows";
+}
+
+std::string HostName(std::string_view programBytes) {
+  if (!TargetIsWindows()) return std::string(programBytes);
+  std::string utf8;
+  for (const char c : programBytes) {
+    const auto byte = static_cast<uint8_t>(c);
+    if (byte < 0x80) {
+      utf8 += c;
+    } else if (byte >= 0xA0) {
+      // Code page 1252 agrees with Latin-1 from 0xA0 up: two UTF-8 bytes.
+      utf8 += static_cast<char>(0xC0 | (byte >> 6));
+      utf8 += static_cast<char>(0x80 | (byte & 0x3F));
+    } else {
+      throw std::invalid_argument("HostName: bytes 0x80-0x9F are not supported");
+    }
+  }
+  return utf8;
+}
+
 namespace {
 
 // A limit on the program's resources; 0 for none.

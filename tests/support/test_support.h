@@ -38,6 +38,14 @@ struct RunResult {
 // SPILLET_EXE; TEST_LAUNCHER (such as "wine") runs them when set.
 std::string BundraPath();
 std::string SpilletPath();
+// True when the programs under test are Windows programs (env TEST_TARGET=windows,
+// run under Wine): there the file system decides letter case, listing order and
+// what a link is, and names reach the host's disk in its own encoding.
+bool TargetIsWindows();
+// The host file name for a name as the programs see it (bytes of the ANSI code
+// page, 1252): the same bytes on Linux; under Wine, whose host names are
+// UTF-8, the UTF-8 form. Only bytes below 0x80 or from 0xA0 are supported.
+std::string HostName(std::string_view programBytes);
 
 // Runs a program in a folder; its standard output goes to a file, a pipe, or
 // nowhere (closed), and is returned with the exit code.

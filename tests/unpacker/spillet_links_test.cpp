@@ -16,22 +16,33 @@ TEST(SpilletLinks, NeverWritesThroughALinkThatLeadsOutside) {
   fs::create_symlink("../outside/new", root / "here/broken");
   fs::create_directory_symlink("../inside", root / "here/in");
   fs::create_directory_symlink("../here", root / "here/self");
-  WriteFile(root / "here/data.gob", BuildArchive({{"A.TXT", "x"},
-                                                  {"sub\\X", "x"},
-                                                  {"sub\\deeper\\Y", "y"},
-                                                  {"broken", "z"},
-                                                  {"self\\ok.txt", "ok"},
-                                                  {"in\\kept.txt", "new"}}));
+  struct Entry {
+    std::string name;
+    std::string data;
+    bool written;
+    bool throughFileLink;  // a link to a file, or a broken one
+  };
+  const Entry entries[] = {
+      {"A.TXT", "x", false, true},           {"sub\\X", "x", false, false},
+      {"sub\\deeper\\Y", "y", false, false}, {"broken", "z", false, true},
+      {"self\\ok.txt", "ok", true, false},   {"in\\kept.txt", "new", false, false},
+  };
+  std::vector<std::pair<std::string, std::string>> files;
+  std::string lines;
+  for (const Entry& entry : entries) {
+    // Wine shows a Linux link to a file as a plain file and hides a broken
+    // one; links to folders it shows as links, as Windows shows every link.
+    if (TargetIsWindows() && entry.throughFileLink) continue;
+    files.emplace_back(entry.name, entry.data);
+    lines += entry.written ? "Splitting into " + entry.name + " - " +
+                                 std::to_string(entry.data.size()) + " bytes\r\n"
+                           : "Skipping " + entry.name + ": it leads outside the current folder\r\n";
+  }
+  WriteFile(root / "here/data.gob", BuildArchive(files));
   const RunResult run = RunSpillet(root / "here", {"data"});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.output, SpilletBanner() +
-                            "Number of files in archive: 6\r\n\r\n"
-                            "Skipping A.TXT: it leads outside the current folder\r\n"
-                            "Skipping sub\\X: it leads outside the current folder\r\n"
-                            "Skipping sub\\deeper\\Y: it leads outside the current folder\r\n"
-                            "Skipping broken: it leads outside the current folder\r\n"
-                            "Splitting into self\\ok.txt - 2 bytes\r\n"
-                            "Skipping in\\kept.txt: it leads outside the current folder\r\n");
+  EXPECT_EQ(run.output, SpilletBanner() + "Number of files in archive: " +
+                            std::to_string(files.size()) + "\r\n\r\n" + lines);
   EXPECT_EQ(FolderNames(root / "outside"), std::vector<std::string>{"a"});
   EXPECT_EQ(ReadFile(root / "outside/a"), "must stay");
   EXPECT_EQ(ReadFile(root / "inside/kept.txt"), "old");
