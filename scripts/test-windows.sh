@@ -31,7 +31,7 @@ for target in i686:"$win32" x86_64:"$win64"; do
   cmake --build "${target#*:}" -j 2
 done
 bash scripts/check-imports.sh "$win32/BUNDRA.EXE" "$win32/SPILLET.EXE"
-# The zip a Windows user downloads, from the 32-bit programs.
+# The zip users download: the 32-bit programs and a short text on their use.
 bash scripts/package-windows.sh --require "$win32"
 
 # The end-to-end suites are Linux programs that start the Windows ones.

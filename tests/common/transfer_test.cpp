@@ -105,7 +105,9 @@ TEST_F(CheckedFiles, DiskFilledWithinABlockIsAShortWriteWhicheverWayItIsCopied) 
   rlimit previous{};
   getrlimit(RLIMIT_FSIZE, &previous);
   const rlimit limited{Limit, previous.rlim_max};
-  for (const auto& [way, copy] : ways) {
+  for (const auto& entry : ways) {
+    const char* way = entry.first;
+    const Copy& copy = entry.second;  // a structured binding cannot be captured by clang 14
     TCheckedFile from;
     TCheckedFile to;
     OpenExisting(from, "SOURCE");
