@@ -634,9 +634,67 @@ bool IsSameFolder(std::string_view first, std::string_view second) {
          S_ISDIR(a.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+namespace {
+
+// Whether an existing host path leads, through its links, to a place below
+// the current folder. A broken link has no real path: what it names would be
+// made wherever it points.
+bool RealPathIsBelow(const std::string& path) {
+  const std::unique_ptr<char, decltype(&free)> real(realpath(path.c_str(), nullptr), &free);
+  const std::unique_ptr<char, decltype(&free)> here(realpath(".", nullptr), &free);
+  if (!real || !here) return false;
+  const std::string_view target(real.get());
+  const std::string_view folder(here.get());
+  if (folder == "/") return true;
+  return target == folder || (target.starts_with(folder) && target.size() > folder.size() &&
+                              target[folder.size()] == '/');
+}
+
+// Folders (by name as written, with "/") found below the current folder in
+// this run, with their host paths. Only this run makes folders there, and it
+// makes no links, so for their later entries the last part is all that can
+// lead elsewhere.
+std::unordered_map<std::string, std::string> foldersBelow;
+
+// A name of plain parts: no ".", "..", empty or absolute part to resolve.
+bool HasPlainParts(const std::string& path) {
+  if (!IsPlainPath(path) || path.front() == '/') return false;
+  const std::string framed = "/" + path + "/";
+  return framed.find("/./") == std::string::npos && framed.find("/../") == std::string::npos;
+}
+
+// The last part of a name in a folder known to lie below: a link there is
+// followed to see where it leads; a part that does not exist in any letter
+// case makes a new file here.
+bool IsLeafBelow(const std::string& hostFolder, std::string_view leaf) {
+  const FolderNames* names = LoadFolder(hostFolder);
+  if (names != nullptr && !names->byUpper.contains(UpperAscii(leaf))) return true;
+  std::string host = Join(hostFolder, leaf);
+  struct stat status {};
+  if (lstat(host.c_str(), &status) != 0) {
+    if (errno != ENOENT) return false;
+    const auto variant = CaseVariant(hostFolder, leaf);
+    if (!variant) return true;
+    host = Join(hostFolder, *variant);
+    if (lstat(host.c_str(), &status) != 0) return errno == ENOENT;
+  }
+  return !S_ISLNK(status.st_mode) || RealPathIsBelow(host);
+}
+
+}  // namespace
+
 bool IsBelowCurrentFolder(std::string_view name) {
   if (name.empty()) return true;  // names no file
-  const std::string path = HostPath(name.substr(0, MaxPathLength));
+  const std::string used(name.substr(0, MaxPathLength));
+  const std::string key = Slashed(used);
+  if (HasPlainParts(key)) {
+    const size_t slash = key.find_last_of('/');
+    const std::string folderKey = slash == std::string::npos ? "" : key.substr(0, slash);
+    const auto known = foldersBelow.find(folderKey);
+    if (folderKey.empty()) return IsLeafBelow("", key);
+    if (known != foldersBelow.end()) return IsLeafBelow(known->second, key.substr(slash + 1));
+  }
+  const std::string path = HostPath(used);
   if (path.empty() || path.front() == '/') return false;
   // Only a link among the parts that exist can lead elsewhere.
   std::string prefix;
@@ -656,16 +714,13 @@ bool IsBelowCurrentFolder(std::string_view name) {
     throughLink = throughLink || S_ISLNK(status.st_mode);
     deepest = prefix;
   }
-  if (!throughLink) return true;
-  // A broken link has no real path: what it names would be made wherever it points.
-  const std::unique_ptr<char, decltype(&free)> real(realpath(deepest.c_str(), nullptr), &free);
-  const std::unique_ptr<char, decltype(&free)> here(realpath(".", nullptr), &free);
-  if (!real || !here) return false;
-  const std::string_view target(real.get());
-  const std::string_view folder(here.get());
-  if (folder == "/") return true;
-  return target == folder || (target.starts_with(folder) && target.size() > folder.size() &&
-                              target[folder.size()] == '/');
+  if (throughLink && !RealPathIsBelow(deepest)) return false;
+  // Its folder, made or found below, needs no second look for later entries.
+  if (HasPlainParts(key) && !throughLink) {
+    const size_t slash = key.find_last_of('/');
+    if (slash != std::string::npos) foldersBelow.emplace(key.substr(0, slash), ParentOf(path));
+  }
+  return true;
 }
 
 // ---- Checked files -----------------------------------------------------------
@@ -910,4 +965,5 @@ void platform::ReleaseRun() {
   listingsOpen.clear();
   folderCache.clear();
   knownFolders.clear();
+  foldersBelow.clear();
 }

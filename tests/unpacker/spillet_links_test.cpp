@@ -16,6 +16,10 @@ TEST(SpilletLinks, NeverWritesThroughALinkThatLeadsOutside) {
   fs::create_symlink("../outside/new", root / "here/broken");
   fs::create_directory_symlink("../inside", root / "here/in");
   fs::create_directory_symlink("../here", root / "here/self");
+  // Links met after their folder was already written to in this run.
+  fs::create_directory(root / "here/real");
+  fs::create_symlink("../../outside/b", root / "here/real/later");
+  fs::create_symlink("../../outside/c", root / "here/real/lower");
   struct Entry {
     std::string name;
     std::string data;
@@ -26,6 +30,8 @@ TEST(SpilletLinks, NeverWritesThroughALinkThatLeadsOutside) {
       {"A.TXT", "x", false, true},           {"sub\\X", "x", false, false},
       {"sub\\deeper\\Y", "y", false, false}, {"broken", "z", false, true},
       {"self\\ok.txt", "ok", true, false},   {"in\\kept.txt", "new", false, false},
+      {"real\\first", "1", true, false},     {"real\\later", "2", false, true},
+      {"real\\LOWER", "3", false, true},     {"real\\after", "4", true, false},
   };
   std::vector<std::pair<std::string, std::string>> files;
   std::string lines;
