@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <list>
+#include <new>
 #include <optional>
 #include <unordered_map>
 
@@ -57,6 +58,12 @@ int32_t CodeOf(int error) {
     default:
       return ErrorCode::GeneralFailure;
   }
+}
+
+// A folder that cannot be read for want of memory is not an unreadable
+// folder: the run ends as anywhere else memory runs out.
+void FailIfOutOfMemory(int error) {
+  if (error == ENOMEM) throw std::bad_alloc();
 }
 
 std::string ParentOf(const std::string& path) {
@@ -157,7 +164,10 @@ FolderNames* LoadFolder(const std::string& folder) {
   if (FolderNames* cached = CachedFolder(folder)) return cached;
   if (platform::InjectedFault(platform::Operation::List) != 0) return nullptr;
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
-  if (dir == nullptr) return nullptr;
+  if (dir == nullptr) {
+    FailIfOutOfMemory(errno);
+    return nullptr;
+  }
   FolderNames names{folder, {}};
   while (const dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
@@ -201,6 +211,22 @@ bool IsPlainPath(const std::string& path) {
 // written (with "/"), with their host path.
 std::unordered_map<std::string, std::string> knownFolders;
 
+// The parts of a "/"-separated path, without empty ones and without ".":
+// "." names the folder itself, and kept it would make a second name, and a
+// second cache entry, for one folder.
+std::vector<std::string_view> PartsOf(const std::string& path) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  while (start < path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string_view part(path.data() + start, end - start);
+    start = end + 1;
+    if (!part.empty() && part != ".") parts.push_back(part);
+  }
+  return parts;
+}
+
 // The host path of a name: "\" becomes "/", and each part that does not exist
 // as written takes the name of a variant in its folder that differs only in
 // ASCII letter case.
@@ -209,15 +235,7 @@ std::string HostPath(std::string_view name) {
   std::replace(path.begin(), path.end(), '\\', '/');
   std::string result = !path.empty() && path.front() == '/' ? "/" : "";
   bool folderExists = true;
-  size_t start = 0;
-  while (start < path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    const std::string_view part(path.data() + start, end - start);
-    start = end + 1;
-    // "." names the folder itself; kept, it would make a second name, and a
-    // second cache entry, for one folder.
-    if (part.empty() || part == ".") continue;
+  for (const std::string_view part : PartsOf(path)) {
     std::string next = Join(result, part);
     if (folderExists && part != "..") {
       struct stat status {};
@@ -509,6 +527,7 @@ int32_t ListFolder(const std::string& folder, std::string_view mask, uint32_t ex
   }
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
   if (dir == nullptr) {
+    FailIfOutOfMemory(errno);
     return errno == ENOENT || errno == ENOTDIR ? ErrorCode::PathNotFound : CodeOf(errno);
   }
   struct stat status {};
@@ -700,13 +719,7 @@ bool IsBelowCurrentFolder(std::string_view name) {
   std::string prefix;
   std::string deepest;
   bool throughLink = false;
-  size_t start = 0;
-  while (start < path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    const std::string_view part(path.data() + start, end - start);
-    start = end + 1;
-    if (part.empty() || part == ".") continue;
+  for (const std::string_view part : PartsOf(path)) {
     if (part == "..") return false;
     prefix = Join(prefix, part);
     struct stat status {};
