@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 TempFolder::TempFolder() {
   std::string pattern = (fs::temp_directory_path() / "gobtest-XXXXXX").string();
@@ -70,14 +73,35 @@ std::string HostName(std::string_view programBytes) {
 
 namespace {
 
-// A limit on the program's resources; 0 for none.
-struct Limits {
-  uint64_t fileSize = 0;
-  uint64_t openFiles = 0;
-};
+void SetLimit(int resource, uint64_t value) {
+  const rlimit limit{value, value};
+  setrlimit(resource, &limit);
+}
 
-RunResult Launch(const std::string& program, const fs::path& folder,
-                 const std::vector<std::string>& arguments, Output output, Limits limits) {
+// Waits for the child; past hangSeconds (when set) it is killed. Nothing when killed.
+std::optional<int> WaitFor(pid_t child, int hangSeconds) {
+  int status = 0;
+  if (hangSeconds == 0) {
+    waitpid(child, &status, 0);
+    return status;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(hangSeconds);
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return status;
+}
+
+}  // namespace
+
+RunResult RunProgramWithLimits(const std::string& program, const fs::path& folder,
+                               const std::vector<std::string>& arguments, Output output,
+                               const ResourceLimits& limits) {
   std::vector<std::string> command;
   const std::string launcher = FromEnvironment("TEST_LAUNCHER", "");
   if (!launcher.empty()) command.push_back(launcher);
@@ -98,12 +122,14 @@ RunResult Launch(const std::string& program, const fs::path& folder,
     close(pipeFds[0]);
     pipeFds[0] = -1;
   }
+  const bool limited = limits.fileSize != 0 || limits.openFiles != 0 || limits.addressSpace != 0;
 
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(folder.c_str()) != 0) _exit(126);
     const int nullFd = open("/dev/null", O_RDONLY);
     dup2(nullFd, STDIN_FILENO);
+    if (limited) dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
     if (output == Output::File) dup2(outputFd, STDOUT_FILENO);
     if (usesPipe) dup2(pipeFds[1], STDOUT_FILENO);
     if (output == Output::Closed) close(STDOUT_FILENO);
@@ -112,15 +138,14 @@ RunResult Launch(const std::string& program, const fs::path& folder,
     if (limits.fileSize != 0) {
       // A write past the limit then fails with EFBIG instead of killing the program.
       signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{limits.fileSize, limits.fileSize};
-      setrlimit(RLIMIT_FSIZE, &limit);
+      SetLimit(RLIMIT_FSIZE, limits.fileSize);
     }
     if (limits.openFiles != 0) {
       // Only the standard descriptors count against the limit.
       close_range(3, ~0u, 0);
-      const rlimit limit{limits.openFiles, limits.openFiles};
-      setrlimit(RLIMIT_NOFILE, &limit);
+      SetLimit(RLIMIT_NOFILE, limits.openFiles);
     }
+    if (limits.addressSpace != 0) SetLimit(RLIMIT_AS, limits.addressSpace);
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -133,9 +158,13 @@ RunResult Launch(const std::string& program, const fs::path& folder,
     close(pipeFds[0]);
   }
   if (output == Output::BrokenPipe) close(pipeFds[1]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  const std::optional<int> status = WaitFor(child, limits.hangSeconds);
+  if (!status) {
+    close(outputFd);
+    result.exitCode = -2;
+    return result;
+  }
+  result.exitCode = WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
   if (output == Output::File) {
     lseek(outputFd, 0, SEEK_SET);
     char chunk[4096];
@@ -146,11 +175,9 @@ RunResult Launch(const std::string& program, const fs::path& folder,
   return result;
 }
 
-}  // namespace
-
 RunResult RunProgram(const std::string& program, const fs::path& folder,
                      const std::vector<std::string>& arguments, Output output) {
-  return Launch(program, folder, arguments, output, Limits{});
+  return RunProgramWithLimits(program, folder, arguments, output, {});
 }
 
 RunResult RunBundra(const fs::path& folder, const std::vector<std::string>& arguments,
@@ -242,12 +269,14 @@ std::vector<std::pair<std::string, std::string>> TreeContents(const fs::path& ro
 
 RunResult RunBundraWithFileLimit(const fs::path& folder, const std::vector<std::string>& arguments,
                                  uint64_t maxFileBytes) {
-  return Launch(BundraPath(), folder, arguments, Output::File, Limits{maxFileBytes, 0});
+  return RunProgramWithLimits(BundraPath(), folder, arguments, Output::File,
+                              {.fileSize = maxFileBytes});
 }
 
 RunResult RunBundraWithOpenFileLimit(const fs::path& folder,
                                      const std::vector<std::string>& arguments, uint64_t maxOpen) {
-  return Launch(BundraPath(), folder, arguments, Output::File, Limits{0, maxOpen});
+  return RunProgramWithLimits(BundraPath(), folder, arguments, Output::File,
+                              {.openFiles = maxOpen});
 }
 
 std::string ModuleFileName(const std::string& program) {

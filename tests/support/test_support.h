@@ -86,6 +86,20 @@ std::string BuildArchive(const std::vector<std::pair<std::string, std::string>>&
 // Every regular file below a folder, by relative path ("/" separated), with its contents.
 std::vector<std::pair<std::string, std::string>> TreeContents(const fs::path& root);
 
+// Limits on a run's resources; 0 for none. Under any of them the program's
+// standard error goes to /dev/null (the loader complains under a memory limit).
+struct ResourceLimits {
+  uint64_t fileSize = 0;      // RLIMIT_FSIZE; a write past it fails as on a full disk
+  uint64_t openFiles = 0;     // RLIMIT_NOFILE, standard descriptors included
+  uint64_t addressSpace = 0;  // RLIMIT_AS
+  int hangSeconds = 0;        // a run still going after this is killed: exit code -2
+};
+
+// RunProgram under resource limits; not with Output::Pipe when hangSeconds is set.
+RunResult RunProgramWithLimits(const std::string& program, const fs::path& folder,
+                               const std::vector<std::string>& arguments, Output output,
+                               const ResourceLimits& limits);
+
 // Runs bundra with the size of every file it writes limited (RLIMIT_FSIZE):
 // a write past the limit fails as on a full disk, and nothing larger is written.
 RunResult RunBundraWithFileLimit(const fs::path& folder, const std::vector<std::string>& arguments,
