@@ -218,33 +218,28 @@ def mib(w, op, prog):
 print("| workload | ours | median ms: ours | tar | bsdtar | cp -r | ours/tar | ours/bsdtar | ours/cp "
       "| peak MiB: ours | tar | bsdtar | cp -r |")
 print("|---|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|")
-for w in ["W1", "W2", "W3"]:
-    for op, ours, tar, bsd in [("pack", "bundra", "tar -cf", "bsdtar -cf"),
-                               ("unpack", "spillet", "tar -xf", "bsdtar -xf")]:
-        name = f"{w}-{op}"
-        if not os.path.exists(f"{results}/{name}.json"):
-            continue
-        m = medians(name)
-        o = m[ours]
-        print(f"| {w} | {ours} | {ms(o)} | {ms(m[tar])} | {ms(m[bsd])} | {ms(m['cp -r'])} "
-              f"| {o / m[tar]:.2f} | {o / m[bsd]:.2f} | {o / m['cp -r']:.2f} "
-              f"| {mib(w, op, ours)} | {mib(w, op, 'tar')} | {mib(w, op, 'bsdtar')} "
-              f"| {mib(w, op, 'cp')} |")
+def groups():
+    """Each measured group: workload, operation, our program, tar's and bsdtar's commands."""
+    for w in ["W1", "W2", "W3"]:
+        for op, ours, tar, bsd in [("pack", "bundra", "tar -cf", "bsdtar -cf"),
+                                   ("unpack", "spillet", "tar -xf", "bsdtar -xf")]:
+            if os.path.exists(f"{results}/{w}-{op}.json"):
+                yield w, op, ours, tar, bsd
+def times_and_ratios(w, ours, tar, bsd, m):
+    o = m[ours]
+    return (f"| {w} | {ours} | {ms(o)} | {ms(m[tar])} | {ms(m[bsd])} | {ms(m['cp -r'])} "
+            f"| {o / m[tar]:.2f} | {o / m[bsd]:.2f} | {o / m['cp -r']:.2f} |")
+for w, op, ours, tar, bsd in groups():
+    print(times_and_ratios(w, ours, tar, bsd, medians(f"{w}-{op}"))
+          + f" {mib(w, op, ours)} | {mib(w, op, 'tar')} | {mib(w, op, 'bsdtar')} "
+          f"| {mib(w, op, 'cp')} |")
 print()
 print("CPU time (user + system, mean ms), steadier than the wall time on a busy machine:")
 print()
 print("| workload | ours | ours | tar | bsdtar | cp -r | ours/tar | ours/bsdtar | ours/cp |")
 print("|---|---|--:|--:|--:|--:|--:|--:|--:|")
-for w in ["W1", "W2", "W3"]:
-    for op, ours, tar, bsd in [("pack", "bundra", "tar -cf", "bsdtar -cf"),
-                               ("unpack", "spillet", "tar -xf", "bsdtar -xf")]:
-        name = f"{w}-{op}"
-        if not os.path.exists(f"{results}/{name}.json"):
-            continue
-        m = cpu(name)
-        o = m[ours]
-        print(f"| {w} | {ours} | {ms(o)} | {ms(m[tar])} | {ms(m[bsd])} | {ms(m['cp -r'])} "
-              f"| {o / m[tar]:.2f} | {o / m[bsd]:.2f} | {o / m['cp -r']:.2f} |")
+for w, op, ours, tar, bsd in groups():
+    print(times_and_ratios(w, ours, tar, bsd, cpu(f"{w}-{op}")))
 if os.path.exists(f"{results}/W4-1024.json") and os.path.exists(f"{results}/W4-8192.json"):
     small = medians("W4-1024")["spillet 1024"] / 1024
     large = medians("W4-8192")["spillet 8192"] / 8192
