@@ -5,14 +5,8 @@
 # README for longer runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if ! command -v clang++ > /dev/null; then
-  if [ "${CI:-}" = "true" ]; then
-    echo "fuzz-short: clang++ is missing" >&2
-    exit 1
-  fi
-  echo "fuzz-short: SKIPPED (no clang++: apt-get install clang libclang-rt-14-dev)"
-  exit 0
-fi
+source scripts/require-tools.sh
+require_tools fuzz-short "apt-get install clang libclang-rt-14-dev" clang clang++
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-20}
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

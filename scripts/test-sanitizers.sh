@@ -4,14 +4,8 @@
 # fault or undefined behaviour ends the test that met it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if ! command -v clang++ > /dev/null; then
-  if [ "${CI:-}" = "true" ]; then
-    echo "test-sanitizers: clang++ is missing" >&2
-    exit 1
-  fi
-  echo "test-sanitizers: SKIPPED (no clang++: apt-get install clang libclang-rt-14-dev)"
-  exit 0
-fi
+source scripts/require-tools.sh
+require_tools test-sanitizers "apt-get install clang libclang-rt-14-dev" clang clang++
 build=${SANITIZER_BUILD_DIR:-build-sanitizers}
 flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 werror=OFF

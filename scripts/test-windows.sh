@@ -9,19 +9,9 @@ native=${BUILD_DIR:-build}
 win32=${WIN32_BUILD_DIR:-build-win32}
 win64=${WIN64_BUILD_DIR:-build-win64}
 
-missing=()
-for tool in wine wineserver wineboot i686-w64-mingw32-g++ x86_64-w64-mingw32-g++ \
-  i686-w64-mingw32-objdump; do
-  command -v "$tool" > /dev/null || missing+=("$tool")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "${CI:-}" = "true" ]; then
-    echo "test-windows: missing ${missing[*]}" >&2
-    exit 1
-  fi
-  echo "test-windows: SKIPPED (missing ${missing[*]})"
-  exit 0
-fi
+source scripts/require-tools.sh
+require_tools test-windows "apt-get install wine wine64 g++-mingw-w64-i686 g++-mingw-w64-x86-64" \
+  wine wineserver wineboot i686-w64-mingw32-g++ x86_64-w64-mingw32-g++ i686-w64-mingw32-objdump
 
 werror=OFF
 if [ "${CI:-}" = "true" ]; then werror=ON; fi
