@@ -12,27 +12,9 @@
 #include <string>
 
 #include "system.h"
+#include "test_support.h"
 
 namespace {
-
-// Points standard output at another descriptor until destroyed.
-class StdoutRedirect {
- public:
-  explicit StdoutRedirect(int target) {
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    dup2(target, STDOUT_FILENO);
-  }
-  ~StdoutRedirect() {
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-  StdoutRedirect(const StdoutRedirect&) = delete;
-  StdoutRedirect& operator=(const StdoutRedirect&) = delete;
-
- private:
-  int saved_;
-};
 
 // Runs a job with standard output sent to a fresh file; gives the bytes written and the code.
 struct Captured {
@@ -41,19 +23,8 @@ struct Captured {
 };
 
 Captured CaptureRun(void (*job)()) {
-  char pattern[] = "/tmp/gobtest-console-XXXXXX";
-  const int fd = mkstemp(pattern);
-  unlink(pattern);
   Captured captured{};
-  {
-    const StdoutRedirect redirect(fd);
-    captured.exitCode = RunGuarded(job);
-  }
-  lseek(fd, 0, SEEK_SET);
-  char chunk[4096];
-  ssize_t got;
-  while ((got = read(fd, chunk, sizeof chunk)) > 0) captured.output.append(chunk, got);
-  close(fd);
+  captured.output = CaptureStdout([&] { captured.exitCode = RunGuarded(job); });
   return captured;
 }
 

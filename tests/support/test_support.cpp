@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -152,9 +154,7 @@ RunResult RunProgramWithLimits(const std::string& program, const fs::path& folde
   RunResult result;
   if (output == Output::Pipe) {
     close(pipeFds[1]);
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(pipeFds[0], chunk, sizeof chunk)) > 0) result.output.append(chunk, got);
+    result.output = ReadAll(pipeFds[0]);
     close(pipeFds[0]);
   }
   if (output == Output::BrokenPipe) close(pipeFds[1]);
@@ -167,12 +167,45 @@ RunResult RunProgramWithLimits(const std::string& program, const fs::path& folde
   result.exitCode = WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
   if (output == Output::File) {
     lseek(outputFd, 0, SEEK_SET);
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(outputFd, chunk, sizeof chunk)) > 0) result.output.append(chunk, got);
+    result.output = ReadAll(outputFd);
   }
   close(outputFd);
   return result;
+}
+
+std::string ReadAll(int fd) {
+  std::string bytes;
+  char chunk[4096];
+  ssize_t got;
+  while ((got = read(fd, chunk, sizeof chunk)) > 0) bytes.append(chunk, static_cast<size_t>(got));
+  return bytes;
+}
+
+StdoutRedirect::StdoutRedirect(int target) {
+  std::cout.flush();
+  std::fflush(stdout);
+  saved_ = dup(STDOUT_FILENO);
+  dup2(target, STDOUT_FILENO);
+}
+
+StdoutRedirect::~StdoutRedirect() {
+  dup2(saved_, STDOUT_FILENO);
+  close(saved_);
+}
+
+std::string CaptureStdout(const std::function<void()>& work) {
+  char pattern[] = "/tmp/gobtest-stdout-XXXXXX";
+  const int fd = mkstemp(pattern);
+  if (fd < 0) throw std::runtime_error("mkstemp failed");
+  unlink(pattern);
+  {
+    const StdoutRedirect redirect(fd);
+    work();
+  }
+  lseek(fd, 0, SEEK_SET);
+  std::string bytes = ReadAll(fd);
+  close(fd);
+  return bytes;
 }
 
 RunResult RunProgram(const std::string& program, const fs::path& folder,

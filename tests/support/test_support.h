@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,24 @@ class TempFolder {
 
 // Where the program's standard output goes: a file, a pipe that is read, a
 // closed descriptor, /dev/null (a character device), or a pipe nobody reads.
+// Everything a descriptor gives until its end.
+std::string ReadAll(int fd);
+
+// Points standard output at another descriptor until destroyed.
+class StdoutRedirect {
+ public:
+  explicit StdoutRedirect(int target);
+  ~StdoutRedirect();
+  StdoutRedirect(const StdoutRedirect&) = delete;
+  StdoutRedirect& operator=(const StdoutRedirect&) = delete;
+
+ private:
+  int saved_;
+};
+
+// Runs work in this process with standard output caught in a fresh file; gives the bytes.
+std::string CaptureStdout(const std::function<void()>& work);
+
 enum class Output { File, Pipe, Closed, DevNull, BrokenPipe };
 
 struct RunResult {
