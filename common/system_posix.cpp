@@ -72,6 +72,17 @@ std::string ParentOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A path's folder ("" for the current one) and its last part.
+struct FolderAndLeaf {
+  std::string folder;
+  std::string leaf;
+};
+
+FolderAndLeaf SplitLast(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return {ParentOf(path), slash == std::string::npos ? path : path.substr(slash + 1)};
+}
+
 // An opening that found no file: "no such file" when its folder exists,
 // otherwise "a folder on the path is missing".
 int32_t OpeningCode(int error, const std::string& path) {
@@ -180,9 +191,7 @@ FolderNames* LoadFolder(const std::string& folder) {
 }
 
 void NoteCreated(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "" : ParentOf(path);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const auto [folder, name] = SplitLast(path);
   if (FolderNames* names = CachedFolder(folder)) Remember(*names, name);
 }
 
@@ -706,12 +715,12 @@ bool IsBelowCurrentFolder(std::string_view name) {
   if (name.empty()) return true;  // names no file
   const std::string used(name.substr(0, MaxPathLength));
   const std::string key = Slashed(used);
-  if (HasPlainParts(key)) {
-    const size_t slash = key.find_last_of('/');
-    const std::string folderKey = slash == std::string::npos ? "" : key.substr(0, slash);
+  const bool plain = HasPlainParts(key);
+  const auto [folderKey, leaf] = SplitLast(key);
+  if (plain) {
+    if (folderKey.empty()) return IsLeafBelow("", leaf);
     const auto known = foldersBelow.find(folderKey);
-    if (folderKey.empty()) return IsLeafBelow("", key);
-    if (known != foldersBelow.end()) return IsLeafBelow(known->second, key.substr(slash + 1));
+    if (known != foldersBelow.end()) return IsLeafBelow(known->second, leaf);
   }
   const std::string path = HostPath(used);
   if (path.empty() || path.front() == '/') return false;
@@ -727,12 +736,9 @@ bool IsBelowCurrentFolder(std::string_view name) {
     throughLink = throughLink || S_ISLNK(status.st_mode);
     deepest = prefix;
   }
-  if (throughLink && !RealPathIsBelow(deepest)) return false;
+  if (throughLink) return RealPathIsBelow(deepest);
   // Its folder, made or found below, needs no second look for later entries.
-  if (HasPlainParts(key) && !throughLink) {
-    const size_t slash = key.find_last_of('/');
-    if (slash != std::string::npos) foldersBelow.emplace(key.substr(0, slash), ParentOf(path));
-  }
+  if (plain) foldersBelow.emplace(folderKey, ParentOf(path));
   return true;
 }
 
@@ -766,13 +772,12 @@ namespace {
 // is not such a file; the full way then finds out what it is.
 bool CreateNew(TCheckedFile& file, const std::string& used) {
   const std::string path = Slashed(used);
-  if (!IsPlainPath(path)) return false;
-  const size_t slash = path.find_last_of('/');
-  const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (slash == 0 || leaf == "." || leaf == "..") return false;
+  if (!IsPlainPath(path) || path.front() == '/') return false;
+  const auto [key, leaf] = SplitLast(path);
+  if (leaf == "." || leaf == "..") return false;
   std::string folder;
-  if (slash != std::string::npos) {
-    const auto known = knownFolders.find(path.substr(0, slash));
+  if (!key.empty()) {
+    const auto known = knownFolders.find(key);
     if (known == knownFolders.end()) return false;
     folder = known->second;
   }
