@@ -44,3 +44,14 @@ int32_t platform::InjectedFault(Operation operation) {
 bool platform::FaultsPlanned() {
   return state.plan.operations != 0;
 }
+
+void platform::CheckInjected(Operation operation, const Site& site) {
+  if (const int32_t code = InjectedFault(operation); code != 0) RaiseInOut(code, site);
+}
+
+int32_t platform::InjectedCount(Operation operation, int32_t count, const Site& site) {
+  const int32_t code = InjectedFault(operation);
+  if (code == ShortTransfer) return count / 2;
+  if (code != 0) RaiseInOut(code, site);
+  return count;
+}

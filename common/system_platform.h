@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "system.h"
+
 namespace platform {
 
 // Prepares the process and gives the arguments of the run, the program's own name first.
@@ -42,6 +44,11 @@ constexpr int32_t ShortTransfer = -1;
 // operation. 0 in every normal run. Under a test's fault plan: the error code
 // the operation is to fail with instead of running, or ShortTransfer.
 int32_t InjectedFault(Operation operation);
+// Raises the error that a test planned for this operation, if any.
+void CheckInjected(Operation operation, const Site& site);
+// The byte count a transfer asks the system for: fewer under a planned short
+// transfer; raises any other planned error.
+int32_t InjectedCount(Operation operation, int32_t count, const Site& site);
 // Whether a test's fault plan is set: the platform half then takes no path
 // that moves data without the counted reads and writes.
 bool FaultsPlanned();

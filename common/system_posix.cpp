@@ -121,19 +121,6 @@ bool ListsBefore(const std::string& a, const std::string& b) {
 
 // ---- Faults planned by tests -------------------------------------------------
 
-// Raises the error that a test planned for this operation, if any.
-void CheckInjected(platform::Operation operation, const Site& site) {
-  if (const int32_t code = platform::InjectedFault(operation); code != 0) RaiseInOut(code, site);
-}
-
-// The byte count a transfer asks the system for: fewer under a planned short transfer.
-size_t InjectedCount(platform::Operation operation, int32_t count, const Site& site) {
-  const int32_t code = platform::InjectedFault(operation);
-  if (code == platform::ShortTransfer) return static_cast<size_t>(count / 2);
-  if (code != 0) RaiseInOut(code, site);
-  return static_cast<size_t>(count);
-}
-
 // Closes a descriptor: 0, or the error code. A failed close has still released it.
 int32_t CloseDescriptor(int fd) {
   const int closed = close(fd);
@@ -751,7 +738,7 @@ void OpenExisting(TCheckedFile& file, std::string_view name, const Site& site) {
   // Only read, so opened for reading only: read-only files open too. Most
   // names exist as written; the search for another letter case comes after.
   constexpr int Flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
-  CheckInjected(platform::Operation::Open, site);
+  platform::CheckInjected(platform::Operation::Open, site);
   std::string path = Slashed(used);
   const bool plain = IsPlainPath(path);
   int fd = plain ? open(path.c_str(), Flags) : -1;
@@ -799,7 +786,7 @@ void CreateFresh(TCheckedFile& file, std::string_view name, const Site& site) {
   const std::string used = BeginOpening(file, name);
   if (used.empty()) return OpenStandard(file, STDOUT_FILENO);
   if (HasWildcard(used)) RaiseInOut(ErrorCode::InvalidName, site);
-  CheckInjected(platform::Operation::Open, site);
+  platform::CheckInjected(platform::Operation::Open, site);
   if (CreateNew(file, used)) return;
   const std::string path = HostPath(used);
   if (const int32_t code = RefusesWriting(path); code != 0) RaiseInOut(code, site);
@@ -819,7 +806,7 @@ void CreateTemporary(TCheckedFile& file, std::string_view target, const Site& si
   if (const int32_t code = RefusesWriting(targetPath); code != 0) RaiseInOut(code, site);
   for (int attempt = 1; attempt <= MaxTemporaryAttempts; ++attempt) {
     const std::string path = targetPath + ".~" + std::to_string(attempt);
-    CheckInjected(platform::Operation::Open, site);
+    platform::CheckInjected(platform::Operation::Open, site);
     const InterruptionsHeld held;  // until the new file is noted for removal
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) continue;
@@ -840,7 +827,7 @@ void CommitTemporary(TCheckedFile& file, const Site& site) {
   file.open = false;
   Forget(fd);
   if (const int32_t code = CloseDescriptor(fd); code != 0) RaiseInOut(code, site);
-  CheckInjected(platform::Operation::Rename, site);
+  platform::CheckInjected(platform::Operation::Rename, site);
   if (rename(file.temporaryPath.c_str(), file.targetPath.c_str()) != 0) {
     RaiseInOut(CodeOf(errno), site);
   }
@@ -852,7 +839,8 @@ void CommitTemporary(TCheckedFile& file, const Site& site) {
 
 void ReadExact(TCheckedFile& file, void* buffer, int32_t count, const Site& site) {
   const int fd = Descriptor(file, site);
-  const size_t asked = InjectedCount(platform::Operation::Read, count, site);
+  const auto asked =
+      static_cast<size_t>(platform::InjectedCount(platform::Operation::Read, count, site));
   int64_t* position = TrackedPosition(file);
   const ssize_t got =
       position != nullptr ? pread(fd, buffer, asked, *position) : read(fd, buffer, asked);
@@ -867,7 +855,8 @@ void WriteExact(TCheckedFile& file, const void* buffer, int32_t count, const Sit
     // Data sent to standard output follow the lines written before them.
     if (const int32_t code = platform::PassOnConsole(); code != 0) RaiseInOut(code, site);
   }
-  const size_t asked = InjectedCount(platform::Operation::Write, count, site);
+  const auto asked =
+      static_cast<size_t>(platform::InjectedCount(platform::Operation::Write, count, site));
   int64_t* position = TrackedPosition(file);
   const ssize_t put =
       position != nullptr ? pwrite(fd, buffer, asked, *position) : write(fd, buffer, asked);
@@ -915,7 +904,7 @@ void CopyExact(TCheckedFile& from, TCheckedFile& to, uint8_t* buffer, int32_t co
 void SeekTo(TCheckedFile& file, int32_t position, const Site& site) {
   const int fd = Descriptor(file, site);
   if (position < 0) RaiseInOut(ErrorCode::NegativeSeek, site);
-  CheckInjected(platform::Operation::Seek, site);
+  platform::CheckInjected(platform::Operation::Seek, site);
   if (int64_t* tracked = TrackedPosition(file)) {
     *tracked = position;
     return;

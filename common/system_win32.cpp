@@ -27,19 +27,6 @@ int32_t LastError() {
 
 // ---- Faults planned by tests -------------------------------------------------
 
-// Raises the error that a test planned for this operation, if any.
-void CheckInjected(platform::Operation operation, const Site& site) {
-  if (const int32_t code = platform::InjectedFault(operation); code != 0) RaiseInOut(code, site);
-}
-
-// The byte count a transfer asks the system for: fewer under a planned short transfer.
-DWORD InjectedCount(platform::Operation operation, int32_t count, const Site& site) {
-  const int32_t code = platform::InjectedFault(operation);
-  if (code == platform::ShortTransfer) return static_cast<DWORD>(count / 2);
-  if (code != 0) RaiseInOut(code, site);
-  return static_cast<DWORD>(count);
-}
-
 // Closes a file handle: 0, or the error code. A failed close has still released it.
 int32_t CloseFileHandle(HANDLE handle) {
   const bool closed = CloseHandle(handle) != 0;
@@ -334,7 +321,7 @@ void CommitTemporary(TCheckedFile& file, const Site& site) {
   file.open = false;
   Forget(handle);
   if (const int32_t code = CloseFileHandle(handle); code != 0) RaiseInOut(code, site);
-  CheckInjected(platform::Operation::Rename, site);
+  platform::CheckInjected(platform::Operation::Rename, site);
   if (!MoveFileExA(file.temporaryPath.c_str(), file.targetPath.c_str(),
                    MOVEFILE_REPLACE_EXISTING)) {
     RaiseInOut(LastError(), site);
@@ -345,7 +332,8 @@ void CommitTemporary(TCheckedFile& file, const Site& site) {
 
 void ReadExact(TCheckedFile& file, void* buffer, int32_t count, const Site& site) {
   const HANDLE handle = Checked(file, site);
-  const DWORD asked = InjectedCount(platform::Operation::Read, count, site);
+  const auto asked =
+      static_cast<DWORD>(platform::InjectedCount(platform::Operation::Read, count, site));
   DWORD got = 0;
   if (!ReadFile(handle, buffer, asked, &got, nullptr)) {
     RaiseInOut(LastError(), site);
@@ -359,7 +347,8 @@ void WriteExact(TCheckedFile& file, const void* buffer, int32_t count, const Sit
     // Data sent to standard output follow the lines written before them.
     if (const int32_t code = platform::PassOnConsole(); code != 0) RaiseInOut(code, site);
   }
-  const DWORD asked = InjectedCount(platform::Operation::Write, count, site);
+  const auto asked =
+      static_cast<DWORD>(platform::InjectedCount(platform::Operation::Write, count, site));
   DWORD put = 0;
   if (!WriteFile(handle, buffer, asked, &put, nullptr)) {
     RaiseInOut(LastError(), site);
@@ -369,7 +358,7 @@ void WriteExact(TCheckedFile& file, const void* buffer, int32_t count, const Sit
 
 void SeekTo(TCheckedFile& file, int32_t position, const Site& site) {
   const HANDLE handle = Checked(file, site);
-  CheckInjected(platform::Operation::Seek, site);
+  platform::CheckInjected(platform::Operation::Seek, site);
   // No high part: a negative position is refused by the system (131).
   if (SetFilePointer(handle, position, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
     RaiseInOut(LastError(), site);
